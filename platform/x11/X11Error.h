@@ -1,0 +1,36 @@
+// X errors must never end the process. One process-wide handler records them; a trap scoped
+// around a request tells whether that request failed.
+#pragma once
+
+struct _XDisplay;
+
+namespace ostrane::platform::x11 {
+
+// Installs the process-wide error handlers once. Errors outside a trap are reported on stderr
+// and otherwise ignored; a lost connection ends the program with a one-line message.
+void InstallErrorHandlers();
+
+// The handler's work, for the process-wide handler only.
+int HandleError(_XDisplay* display, void* event);
+
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(_XDisplay* display);
+  ~ErrorTrap();
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+  // Waits until the server has handled every request sent so far and tells whether any of
+  // them failed since the trap was set (or since the last Sync).
+  bool Failed();
+  // The error code of the first failure, 0 when none.
+  int ErrorCode() const { return errorCode_; }
+
+ private:
+  friend int HandleError(_XDisplay*, void*);
+  _XDisplay* display_;
+  ErrorTrap* outer_;
+  int errorCode_ = 0;
+};
+
+}  // namespace ostrane::platform::x11

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "engine/BitmapData.h"
+#include "engine/ClickPass.h"
+#include "platform/memory/MemoryDesktop.h"
+
+namespace ostrane {
+namespace {
+
+using platform::MemoryDesktop;
+using Ev = MemoryDesktop::Event;
+using Kind = MemoryDesktop::EventKind;
+
+TEST(Similarity, ToleranceIsTruncatedNotRounded) {
+  struct Case {
+    int32_t percent, tolerance;
+  };
+  for (const Case c : {Case{95, 12}, Case{90, 25}, Case{85, 38}, Case{80, 51}, Case{75, 63},
+                       Case{70, 76}, Case{65, 89}, Case{60, 102}, Case{50, 127}, Case{0, 255},
+                       Case{101, -2}, Case{200, -255}, Case{-100, 510}}) {
+    EXPECT_EQ(ToleranceForSimilarity(c.percent), c.tolerance) << c.percent;
+  }
+  // The product wraps in 32 bits instead of overflowing.
+  EXPECT_EQ(ToleranceForSimilarity(INT_MIN), static_cast<int32_t>(WrapMul(WrapSub(100, INT_MIN), 255) / 100.0));
+}
+
+class ClickPassTest : public ::testing::Test {
+ protected:
+  ClickPassTest() : desktop_(400, 300, 0x404040), scope_(desktop_) {
+    InitScreenMetrics();
+    desktop_.SetMessagePump([this] { ++pumps_; });
+  }
+
+  // A 5 x 7 picture with distinct pixels, shown at (x, y).
+  void ShowMark(int32_t x, int32_t y, int32_t delta = 0) {
+    for (int32_t r = 0; r < 7; ++r)
+      for (int32_t c = 0; c < 5; ++c)
+        desktop_.SetPixel(x + c, y + r, MakePixel(uint8_t(100 + delta), uint8_t(20 * r + delta),
+                                                  uint8_t(40 * c + delta)));
+  }
+
+  std::vector<Ev> Click(int32_t x, int32_t y) {
+    return {{Kind::Move, x, y}, {Kind::LeftDown, x, y}, {Kind::LeftUp, x, y}};
+  }
+
+  MemoryDesktop desktop_;
+  platform::ScopedActiveDesktop scope_;
+  int pumps_ = 0;
+  int32_t count_ = 5;
+};
+
+TEST_F(ClickPassTest, ClicksTheCentreOfTheMatchInScreenCoordinates) {
+  ShowMark(300, 10);  // the find scope's picture
+  ShowMark(110, 220);  // offset (10, 20) inside the click scope at (100, 200)
+  ClickPass({300, 10, 305, 17}, {100, 200, 160, 260}, 100, count_);
+  EXPECT_EQ(desktop_.Events, Click(112, 223));
+  EXPECT_EQ(count_, 6);
+  EXPECT_EQ(pumps_, 2);  // before and after the work
+}
+
+TEST_F(ClickPassTest, SimilarityDecidesWhetherANearMatchIsClicked) {
+  struct Case {
+    int32_t percent, delta;
+    bool clicks;
+  };
+  for (const Case c : {Case{100, 0, true}, Case{100, 1, false}, Case{95, 12, true},
+                       Case{95, 13, false}, Case{90, 25, true}, Case{90, 26, false},
+                       Case{70, 76, true}, Case{70, 77, false}, Case{60, 50, true}, Case{101, 0, false}}) {
+    desktop_.Events.clear();
+    desktop_.Fill(0, 0, 400, 300, 0x404040);
+    ShowMark(300, 10);
+    ShowMark(50, 50, c.delta);  // the click scope shows a slightly different copy
+    int32_t count = 0;
+    ClickPass({300, 10, 305, 17}, {40, 40, 100, 100}, c.percent, count);
+    EXPECT_EQ(count, c.clicks ? 1 : 0) << c.percent << "% delta " << c.delta;
+    EXPECT_EQ(desktop_.Events.size(), c.clicks ? 3u : 0u);
+  }
+}
+
+TEST_F(ClickPassTest, FindScopeInsideClickScopeClicksItsOwnCentre) {
+  ShowMark(200, 150);
+  ClickPass({200, 150, 205, 157}, {0, 0, 400, 300}, 100, count_);
+  EXPECT_EQ(desktop_.Events, Click(202, 153));
+}
+
+TEST_F(ClickPassTest, ScopeCornerIsAddedAsEnteredEvenWhenTheCaptureMoved) {
+  // Left -3 is captured from column 0; a 5-wide match at column 0 gives 0 + 2 - 3 = -1,
+  // which means "not found": nothing is clicked.
+  ShowMark(0, 100);
+  ClickPass({0, 100, 5, 107}, {-3, 90, 60, 130}, 100, count_);
+  EXPECT_TRUE(desktop_.Events.empty());
+  EXPECT_EQ(count_, 5);
+  // Left -2 gives 0: a real click at column 0.
+  ClickPass({0, 100, 5, 107}, {-2, 90, 60, 130}, 100, count_);
+  EXPECT_EQ(desktop_.Events, Click(0, 90 + 10 + 3));
+}
+
+TEST_F(ClickPassTest, NothingHappensWithoutAMatchOrACapture) {
+  ShowMark(300, 10);
+  struct Case {
+    const char* what;
+    bool failCopy, failRead;
+    int32_t failOnly;
+    ScreenRect clickScope;
+  };
+  for (const Case c : {Case{"no match", false, false, -1, {0, 150, 200, 300}},
+                       Case{"haystack copy", true, false, 0, {0, 0, 400, 300}},
+                       Case{"needle copy", true, false, 1, {0, 0, 400, 300}},
+                       Case{"needle read", false, true, 1, {0, 0, 400, 300}},
+                       Case{"too large", false, false, -1, {0, 0, INT_MAX, 10}}}) {
+    desktop_.Events.clear();
+    desktop_.FailCopy = c.failCopy;
+    desktop_.FailRead = c.failRead;
+    desktop_.FailOnlyCapture = c.failOnly;
+    desktop_.CaptureCount = 0;
+    pumps_ = 0;
+    ClickPass({300, 10, 305, 17}, c.clickScope, 100, count_);
+    EXPECT_TRUE(desktop_.Events.empty()) << c.what;
+    EXPECT_EQ(count_, 5) << c.what;
+    EXPECT_EQ(pumps_, 2) << c.what;
+  }
+}
+
+TEST_F(ClickPassTest, TheNeedleIsTakenAfreshOnEveryPass) {
+  ShowMark(300, 10);
+  ShowMark(20, 20);
+  EXPECT_EQ(LocateTarget({300, 10, 305, 17}, {0, 0, 100, 100}, 100), (ScreenPoint{22, 23}));
+  // The find scope now shows something that is nowhere in the click scope.
+  desktop_.Fill(300, 10, 5, 7, 0x00FF00);
+  EXPECT_EQ(LocateTarget({300, 10, 305, 17}, {0, 0, 100, 100}, 100), (ScreenPoint{-1, -1}));
+}
+
+TEST_F(ClickPassTest, ProgramWideCountIsUsedByDefault) {
+  ShowMark(300, 10);
+  ProgramSettings().ClickCount = 41;
+  ClickPass({300, 10, 305, 17}, {250, 0, 400, 50}, 100);
+  EXPECT_EQ(ProgramSettings().ClickCount, 42);
+  ProgramSettings() = RunSettings{};
+}
+
+}  // namespace
+}  // namespace ostrane
