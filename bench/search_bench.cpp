@@ -21,7 +21,8 @@ void MakeScene(TBDBitmapData& b, int w, int h) {
 void Cut(const TBDBitmapData& from, TBDBitmapData& to, int x, int y, int w, int h) {
   to.SetSize(w, h);
   for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) to.SetPixel(c, r, from.PixelAt(x + c, y + r));
+    for (int c = 0; c < w; ++c)
+      to.SetPixel(c, r, from.PixelAt(x + c, y + r));
 }
 
 void BM_ScanExactDesktop48(benchmark::State& state) {

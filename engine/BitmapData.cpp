@@ -19,8 +19,12 @@ void InitScreenMetrics() {
 
 namespace {
 
-uint8_t* DefaultAlloc(size_t bytes) { return new (std::nothrow) uint8_t[bytes]; }
-void DefaultFree(uint8_t* bits) { delete[] bits; }
+uint8_t* DefaultAlloc(size_t bytes) {
+  return new (std::nothrow) uint8_t[bytes];
+}
+void DefaultFree(uint8_t* bits) {
+  delete[] bits;
+}
 
 BitmapAllocFn g_alloc = DefaultAlloc;
 BitmapFreeFn g_free = DefaultFree;
@@ -69,7 +73,9 @@ void SetBitmapAllocator(BitmapAllocFn alloc, BitmapFreeFn release) {
   g_free = release;
 }
 
-void ResetBitmapAllocator() { SetBitmapAllocator(DefaultAlloc, DefaultFree); }
+void ResetBitmapAllocator() {
+  SetBitmapAllocator(DefaultAlloc, DefaultFree);
+}
 
 int32_t LineBytesFor(int32_t width) {
   if (width < 0) return -1;
@@ -86,7 +92,9 @@ bool ColorWithinTolerance(Pixel a, Pixel b, const TColorTolerance& tolerance) {
   return dr >= -tolerance.R && dr <= tolerance.R;
 }
 
-TBDBitmapData::~TBDBitmapData() { Clear(); }
+TBDBitmapData::~TBDBitmapData() {
+  Clear();
+}
 
 void TBDBitmapData::Clear() {
   Width = 0;

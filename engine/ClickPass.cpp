@@ -61,8 +61,7 @@ void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_
   desktop.ProcessPendingMessages();
 }
 
-void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope,
-               int32_t similarPercent) {
+void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_t similarPercent) {
   ClickPass(findScope, clickScope, similarPercent, ProgramSettings().ClickCount);
 }
 

@@ -26,11 +26,10 @@ bool Scan(const TBDBitmapData& haystack, const TBDBitmapData& needle, Match matc
 
 }  // namespace
 
-bool ScanExact(const TBDBitmapData& haystack, const TBDBitmapData& needle, int32_t& x,
-               int32_t& y) {
+bool ScanExact(const TBDBitmapData& haystack, const TBDBitmapData& needle, int32_t& x, int32_t& y) {
   return Scan(
-      haystack, needle, [&](int32_t ox, int32_t oy) { return haystack.MatchAt(needle, ox, oy); },
-      x, y);
+      haystack, needle, [&](int32_t ox, int32_t oy) { return haystack.MatchAt(needle, ox, oy); }, x,
+      y);
 }
 
 bool ScanWithTolerance(const TBDBitmapData& haystack, const TBDBitmapData& needle,

@@ -32,9 +32,15 @@ using Pixel = uint32_t;
 constexpr Pixel MakePixel(uint8_t r, uint8_t g, uint8_t b) {
   return (Pixel{r} << 16) | (Pixel{g} << 8) | Pixel{b};
 }
-constexpr uint8_t RedOf(Pixel p) { return static_cast<uint8_t>(p >> 16); }
-constexpr uint8_t GreenOf(Pixel p) { return static_cast<uint8_t>(p >> 8); }
-constexpr uint8_t BlueOf(Pixel p) { return static_cast<uint8_t>(p); }
+constexpr uint8_t RedOf(Pixel p) {
+  return static_cast<uint8_t>(p >> 16);
+}
+constexpr uint8_t GreenOf(Pixel p) {
+  return static_cast<uint8_t>(p >> 8);
+}
+constexpr uint8_t BlueOf(Pixel p) {
+  return static_cast<uint8_t>(p);
+}
 
 // Largest allowed absolute difference per channel.
 struct TColorTolerance {

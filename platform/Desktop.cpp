@@ -31,25 +31,35 @@ uint16_t Desktop::AddGlobalAtom(const std::string& name) {
   return atom;
 }
 
-bool Desktop::RegisterHotKey(int32_t, int32_t) { return false; }
+bool Desktop::RegisterHotKey(int32_t, int32_t) {
+  return false;
+}
 
 void Desktop::UnregisterHotKey(int32_t) {}
 
-bool Desktop::ShellOpen(const std::string&) { return false; }
+bool Desktop::ShellOpen(const std::string&) {
+  return false;
+}
 
 Desktop& ActiveDesktop() {
   if (!g_active) throw std::logic_error("no desktop installed");
   return *g_active;
 }
 
-void SetActiveDesktop(Desktop* desktop) { g_active = desktop; }
+void SetActiveDesktop(Desktop* desktop) {
+  g_active = desktop;
+}
 
-bool HasActiveDesktop() { return g_active != nullptr; }
+bool HasActiveDesktop() {
+  return g_active != nullptr;
+}
 
 ScopedActiveDesktop::ScopedActiveDesktop(Desktop& desktop) : previous_(g_active) {
   g_active = &desktop;
 }
 
-ScopedActiveDesktop::~ScopedActiveDesktop() { g_active = previous_; }
+ScopedActiveDesktop::~ScopedActiveDesktop() {
+  g_active = previous_;
+}
 
 }  // namespace ostrane::platform

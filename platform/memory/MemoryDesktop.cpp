@@ -22,7 +22,8 @@ uint32_t MemoryDesktop::PixelAt(int32_t x, int32_t y) const {
 
 void MemoryDesktop::Fill(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t rgb) {
   for (int32_t row = y; row < y + h; ++row)
-    for (int32_t col = x; col < x + w; ++col) SetPixel(col, row, rgb);
+    for (int32_t col = x; col < x + w; ++col)
+      SetPixel(col, row, rgb);
 }
 
 CaptureResult MemoryDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,

@@ -25,7 +25,10 @@ struct X11Desktop::Image {
   XShmSegmentInfo shm{};
   bool shmAttached = false;
 
-  Image() { shm.shmid = -1; shm.shmaddr = reinterpret_cast<char*>(-1); }
+  Image() {
+    shm.shmid = -1;
+    shm.shmaddr = reinterpret_cast<char*>(-1);
+  }
   ~Image() {
     if (shmAttached) {
       XShmDetach(display, &shm);
@@ -75,8 +78,8 @@ bool IsBgrx32(const XImage* image) {
 
 // Writes the image's rows into the bottom-up 24-bit layout at column `col`, starting with the
 // output row `topRow` counted from the top of an output of `outHeight` rows.
-bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHeight,
-                 int32_t col, int32_t topRow) {
+bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHeight, int32_t col,
+                 int32_t topRow) {
   const int w = image->width;
   const int h = image->height;
   if (IsBgrx32(image)) {
@@ -139,7 +142,9 @@ X11Desktop::X11Desktop(_XDisplay* display) : display_(display) {
   xtest_ = XTestQueryExtension(display_, &eventBase, &errorBase, &major, &minor) == True;
 }
 
-X11Desktop::~X11Desktop() { XCloseDisplay(display_); }
+X11Desktop::~X11Desktop() {
+  XCloseDisplay(display_);
+}
 
 ScreenSize X11Desktop::GetScreenSize() {
   Window root = 0;
@@ -155,10 +160,10 @@ ScreenSize X11Desktop::GetScreenSize() {
 bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
   const int screen = DefaultScreen(display_);
   image.display = display_;
-  image.image = XShmCreateImage(display_, DefaultVisual(display_, screen),
-                                static_cast<unsigned>(DefaultDepth(display_, screen)), ZPixmap,
-                                nullptr, &image.shm, static_cast<unsigned>(w),
-                                static_cast<unsigned>(h));
+  image.image =
+      XShmCreateImage(display_, DefaultVisual(display_, screen),
+                      static_cast<unsigned>(DefaultDepth(display_, screen)), ZPixmap, nullptr,
+                      &image.shm, static_cast<unsigned>(w), static_cast<unsigned>(h));
   if (!image.image) return false;
   const size_t bytes = static_cast<size_t>(image.image->bytes_per_line) * image.image->height;
   image.shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
@@ -186,8 +191,8 @@ bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& imag
 bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
   ErrorTrap trap(display_);
   image.display = display_;
-  image.image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w),
-                          static_cast<unsigned>(h), AllPlanes, ZPixmap);
+  image.image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h),
+                          AllPlanes, ZPixmap);
   return image.image && !trap.Failed();
 }
 
@@ -215,12 +220,11 @@ CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, ui
   if (!grabbed) {
     Image plain;
     if (!GrabPlain(cx, cy, cw, ch, plain)) return CaptureResult::CopyFailed;
-    return ConvertInto(plain.image, bits, lineBytes, h, cx - x, cy - y)
-               ? CaptureResult::Ok
-               : CaptureResult::ReadFailed;
+    return ConvertInto(plain.image, bits, lineBytes, h, cx - x, cy - y) ? CaptureResult::Ok
+                                                                        : CaptureResult::ReadFailed;
   }
   return ConvertInto(image.image, bits, lineBytes, h, cx - x, cy - y) ? CaptureResult::Ok
-                                                                       : CaptureResult::ReadFailed;
+                                                                      : CaptureResult::ReadFailed;
 }
 
 void X11Desktop::MovePointer(int32_t x, int32_t y) {
@@ -238,7 +242,11 @@ void X11Desktop::Button(bool press) {
   XFlush(display_);
 }
 
-void X11Desktop::LeftButtonDown(int32_t, int32_t) { Button(true); }
-void X11Desktop::LeftButtonUp(int32_t, int32_t) { Button(false); }
+void X11Desktop::LeftButtonDown(int32_t, int32_t) {
+  Button(true);
+}
+void X11Desktop::LeftButtonUp(int32_t, int32_t) {
+  Button(false);
+}
 
 }  // namespace ostrane::platform::x11

@@ -15,7 +15,9 @@ int HandleError(_XDisplay* display, void* eventPtr);
 
 namespace {
 
-int OnXError(Display* display, XErrorEvent* event) { return HandleError(display, event); }
+int OnXError(Display* display, XErrorEvent* event) {
+  return HandleError(display, event);
+}
 
 int OnXIOError(Display*) {
   std::fprintf(stderr, "ostrane: lost the connection to the X server\n");
@@ -35,8 +37,8 @@ int HandleError(_XDisplay* display, void* eventPtr) {
   }
   char text[256] = {};
   XGetErrorText(display, event->error_code, text, sizeof text);
-  std::fprintf(stderr, "ostrane: ignored X error: %s (request %d.%d)\n", text,
-               event->request_code, event->minor_code);
+  std::fprintf(stderr, "ostrane: ignored X error: %s (request %d.%d)\n", text, event->request_code,
+               event->minor_code);
   return 0;
 }
 

@@ -17,7 +17,8 @@ inline void Fill(TBDBitmapData& bitmap, const Rows& rows) {
   const auto w = h ? static_cast<int32_t>(rows[0].size()) : 0;
   bitmap.SetSize(w, h);
   for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) bitmap.SetPixel(x, y, rows[y][x]);
+    for (int32_t x = 0; x < w; ++x)
+      bitmap.SetPixel(x, y, rows[y][x]);
 }
 
 inline Rows Solid(int32_t w, int32_t h, uint32_t rgb) {
@@ -27,7 +28,8 @@ inline Rows Solid(int32_t w, int32_t h, uint32_t rgb) {
 // Copies `patch` into `rows` with its top-left corner at (x, y).
 inline void Paste(Rows& rows, const Rows& patch, int32_t x, int32_t y) {
   for (size_t r = 0; r < patch.size(); ++r)
-    for (size_t c = 0; c < patch[r].size(); ++c) rows[y + r][x + c] = patch[r][c];
+    for (size_t c = 0; c < patch[r].size(); ++c)
+      rows[y + r][x + c] = patch[r][c];
 }
 
 }  // namespace ostrane::testing

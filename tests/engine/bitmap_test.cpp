@@ -15,8 +15,8 @@ TEST(BitmapLayout, RowsArePaddedToFourBytes) {
   struct Case {
     int32_t width, lineBytes, linePad;
   };
-  for (const Case c : {Case{0, 0, 0}, Case{1, 4, 1}, Case{2, 8, 2}, Case{3, 12, 3},
-                       Case{4, 12, 0}, Case{5, 16, 1}, Case{1920, 5760, 0}}) {
+  for (const Case c : {Case{0, 0, 0}, Case{1, 4, 1}, Case{2, 8, 2}, Case{3, 12, 3}, Case{4, 12, 0},
+                       Case{5, 16, 1}, Case{1920, 5760, 0}}) {
     TBDBitmapData b;
     ASSERT_TRUE(b.SetSize(c.width, 3));
     EXPECT_EQ(b.LineBytes, c.lineBytes) << "width " << c.width;
@@ -42,8 +42,7 @@ TEST(BitmapLayout, PixelsAreBottomUpBlueGreenRed) {
 TEST(BitmapErrors, TextsAreCodePage936Bytes) {
   EXPECT_EQ(bitmap_errors::kOutOfMemory, "\xC4\xDA\xB4\xE6\xB2\xBB\xD7\xE3\xA3\xA1");
   EXPECT_EQ(bitmap_errors::kCaptureFailed, "\xBD\xD8\xCD\xBC\xCA\xA7\xB0\xDC\xA3\xA1");
-  EXPECT_EQ(bitmap_errors::kReadFailed,
-            "\xCC\xE1\xC8\xA1\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC\xA3\xA1");
+  EXPECT_EQ(bitmap_errors::kReadFailed, "\xCC\xE1\xC8\xA1\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC\xA3\xA1");
 }
 
 TEST(BitmapSetSize, ReusesStorageUnlessItMustGrow) {
@@ -87,7 +86,9 @@ uint8_t* FailingAlloc(size_t) {
   ++g_allocations;
   return nullptr;
 }
-void Release(uint8_t* bits) { delete[] bits; }
+void Release(uint8_t* bits) {
+  delete[] bits;
+}
 
 class BitmapAllocation : public ::testing::Test {
  protected:
@@ -147,7 +148,8 @@ class CopyFromScreenTest : public ::testing::Test {
  protected:
   CopyFromScreenTest() : desktop_(200, 100), scope_(desktop_) {
     for (int32_t y = 0; y < 100; ++y)
-      for (int32_t x = 0; x < 200; ++x) desktop_.SetPixel(x, y, (x << 8) | y | 0x800000);
+      for (int32_t x = 0; x < 200; ++x)
+        desktop_.SetPixel(x, y, (x << 8) | y | 0x800000);
     InitScreenMetrics();
   }
   MemoryDesktop desktop_;
@@ -156,17 +158,17 @@ class CopyFromScreenTest : public ::testing::Test {
 
 TEST_F(CopyFromScreenTest, AdjustsOriginAndSizeLikeTheOriginal) {
   struct Case {
-    int32_t x, y, w, h;          // as requested
-    int32_t fromX, fromY;        // where the capture starts
-    int32_t width, height;       // what it holds
+    int32_t x, y, w, h;     // as requested
+    int32_t fromX, fromY;   // where the capture starts
+    int32_t width, height;  // what it holds
   };
   for (const Case c : {
            Case{10, 20, 30, 40, 10, 20, 30, 40},
-           Case{-5, 10, 100, 50, 0, 10, 100, 50},     // negative X moves to column 0
-           Case{30, 40, 0, -7, 30, 40, 170, 60},      // no size reaches to the edges
-           Case{250, 120, 5, 5, 0, 0, 5, 5},          // origin off the screen moves to 0
-           Case{200, 99, -1, 1, 0, 99, 200, 1},       // X equal to the width is off-screen
-           Case{190, 95, 20, 10, 190, 95, 20, 10},    // runs past the edges: size kept
+           Case{-5, 10, 100, 50, 0, 10, 100, 50},   // negative X moves to column 0
+           Case{30, 40, 0, -7, 30, 40, 170, 60},    // no size reaches to the edges
+           Case{250, 120, 5, 5, 0, 0, 5, 5},        // origin off the screen moves to 0
+           Case{200, 99, -1, 1, 0, 99, 200, 1},     // X equal to the width is off-screen
+           Case{190, 95, 20, 10, 190, 95, 20, 10},  // runs past the edges: size kept
        }) {
     TBDBitmapData b;
     ASSERT_TRUE(b.CopyFromScreen(c.x, c.y, c.w, c.h));

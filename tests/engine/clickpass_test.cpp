@@ -23,7 +23,8 @@ TEST(Similarity, ToleranceIsTruncatedNotRounded) {
     EXPECT_EQ(ToleranceForSimilarity(c.percent), c.tolerance) << c.percent;
   }
   // The product wraps in 32 bits instead of overflowing.
-  EXPECT_EQ(ToleranceForSimilarity(INT_MIN), static_cast<int32_t>(WrapMul(WrapSub(100, INT_MIN), 255) / 100.0));
+  EXPECT_EQ(ToleranceForSimilarity(INT_MIN),
+            static_cast<int32_t>(WrapMul(WrapSub(100, INT_MIN), 255) / 100.0));
 }
 
 class ClickPassTest : public ::testing::Test {
@@ -37,8 +38,9 @@ class ClickPassTest : public ::testing::Test {
   void ShowMark(int32_t x, int32_t y, int32_t delta = 0) {
     for (int32_t r = 0; r < 7; ++r)
       for (int32_t c = 0; c < 5; ++c)
-        desktop_.SetPixel(x + c, y + r, MakePixel(uint8_t(100 + delta), uint8_t(20 * r + delta),
-                                                  uint8_t(40 * c + delta)));
+        desktop_.SetPixel(
+            x + c, y + r,
+            MakePixel(uint8_t(100 + delta), uint8_t(20 * r + delta), uint8_t(40 * c + delta)));
   }
 
   std::vector<Ev> Click(int32_t x, int32_t y) {
@@ -52,7 +54,7 @@ class ClickPassTest : public ::testing::Test {
 };
 
 TEST_F(ClickPassTest, ClicksTheCentreOfTheMatchInScreenCoordinates) {
-  ShowMark(300, 10);  // the find scope's picture
+  ShowMark(300, 10);   // the find scope's picture
   ShowMark(110, 220);  // offset (10, 20) inside the click scope at (100, 200)
   ClickPass({300, 10, 305, 17}, {100, 200, 160, 260}, 100, count_);
   EXPECT_EQ(desktop_.Events, Click(112, 223));
@@ -65,9 +67,10 @@ TEST_F(ClickPassTest, SimilarityDecidesWhetherANearMatchIsClicked) {
     int32_t percent, delta;
     bool clicks;
   };
-  for (const Case c : {Case{100, 0, true}, Case{100, 1, false}, Case{95, 12, true},
-                       Case{95, 13, false}, Case{90, 25, true}, Case{90, 26, false},
-                       Case{70, 76, true}, Case{70, 77, false}, Case{60, 50, true}, Case{101, 0, false}}) {
+  for (const Case c :
+       {Case{100, 0, true}, Case{100, 1, false}, Case{95, 12, true}, Case{95, 13, false},
+        Case{90, 25, true}, Case{90, 26, false}, Case{70, 76, true}, Case{70, 77, false},
+        Case{60, 50, true}, Case{101, 0, false}}) {
     desktop_.Events.clear();
     desktop_.Fill(0, 0, 400, 300, 0x404040);
     ShowMark(300, 10);

@@ -53,7 +53,8 @@ TEST(SearchEquivalence, AgreesWithReferenceOnRandomCases) {
                                   uint8_t(pick(0, 1) * 255)));
     Rows hay(hh, std::vector<uint32_t>(hw));
     for (auto& row : hay)
-      for (auto& p : row) p = palette[pick(0, int(palette.size()) - 1)];
+      for (auto& p : row)
+        p = palette[pick(0, int(palette.size()) - 1)];
     Rows needle(nh, std::vector<uint32_t>(nw));
     const bool cut = nw <= hw && nh <= hh && pick(0, 2) != 0;
     const int cx = cut ? pick(0, hw - nw) : 0, cy = cut ? pick(0, hh - nh) : 0;

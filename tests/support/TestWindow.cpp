@@ -38,9 +38,9 @@ TestWindow::TestWindow(int x, int y, int w, int h, const std::vector<uint32_t>& 
   attributes.override_redirect = True;  // placed exactly where asked, with or without a manager
   attributes.background_pixmap = pixmap_;
   attributes.event_mask = ButtonPressMask | ButtonReleaseMask | ExposureMask | StructureNotifyMask;
-  window_ = XCreateWindow(display_, root, x, y, w, h, 0, 24, InputOutput,
-                          DefaultVisual(display_, screen),
-                          CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
+  window_ =
+      XCreateWindow(display_, root, x, y, w, h, 0, 24, InputOutput, DefaultVisual(display_, screen),
+                    CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
   XMapRaised(display_, window_);
   XFlush(display_);
   XEvent event;
@@ -68,8 +68,8 @@ std::optional<ButtonEvent> TestWindow::NextButton(int timeoutMs) {
       XNextEvent(display_, &event);
       if (event.type == ButtonPress || event.type == ButtonRelease) {
         const XButtonEvent& b = event.xbutton;
-        return ButtonEvent{event.type == ButtonPress, static_cast<int>(b.button), b.x_root,
-                           b.y_root, b.x, b.y};
+        return ButtonEvent{
+            event.type == ButtonPress, static_cast<int>(b.button), b.x_root, b.y_root, b.x, b.y};
       }
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -83,7 +83,8 @@ std::optional<ButtonEvent> TestWindow::NextButton(int timeoutMs) {
 
 std::vector<ButtonEvent> TestWindow::DrainButtons(int timeoutMs) {
   std::vector<ButtonEvent> events;
-  while (auto e = NextButton(timeoutMs)) events.push_back(*e);
+  while (auto e = NextButton(timeoutMs))
+    events.push_back(*e);
   return events;
 }
 

@@ -30,8 +30,8 @@ XvfbServer::XvfbServer(const std::string& size) {
       const int devnull = ::open("/dev/null", O_WRONLY);
       if (devnull >= 0) dup2(devnull, 2);
     }
-    execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(),
-           "-noreset", "-nolisten", "tcp", static_cast<char*>(nullptr));
+    execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(), "-noreset",
+           "-nolisten", "tcp", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -96,7 +96,9 @@ void RegisterXvfbEnvironment(const std::string& size) {
   ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 }
 
-bool XvfbAvailable() { return g_server && g_server->Running(); }
+bool XvfbAvailable() {
+  return g_server && g_server->Running();
+}
 
 const std::string& XvfbDisplay() {
   static const std::string none;

@@ -79,9 +79,9 @@ TEST_F(X11Test, PartsOutsideTheScreenReadAsBlackAndNothingDies) {
   };
   for (const bool shm : {true, false}) {
     desktop_->SetUseSharedMemory(shm);
-    for (const Case c : {Case{1890, 1050, 60, 50}, Case{-10, -20, 40, 40},
-                         Case{5000, 5000, 10, 10}, Case{1919, 1079, 3, 3},
-                         Case{-2147483000, 10, 2147483000, 5}, Case{1900, 0, 2147483000, 2}}) {
+    for (const Case c : {Case{1890, 1050, 60, 50}, Case{-10, -20, 40, 40}, Case{5000, 5000, 10, 10},
+                         Case{1919, 1079, 3, 3}, Case{-2147483000, 10, 2147483000, 5},
+                         Case{1900, 0, 2147483000, 2}}) {
       std::vector<uint8_t> bits(static_cast<size_t>(LineBytesFor(std::min(c.w, 100))) * c.h, 0xEE);
       const int32_t w = std::min(c.w, 100);
       const int32_t lineBytes = LineBytesFor(w);
@@ -115,7 +115,8 @@ TEST_F(X11Test, ClickPassClicksTheTargetWindowAtTheMatchCentre) {
   TestWindow source(100, 100, w, h, picture);
   std::vector<uint32_t> target(300 * 200, 0xF0F0F0);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) target[(45 + y) * 300 + 70 + x] = picture[y * w + x];
+    for (int x = 0; x < w; ++x)
+      target[(45 + y) * 300 + 70 + x] = picture[y * w + x];
   TestWindow clickWindow(800, 500, 300, 200, target);
   ASSERT_TRUE(source.Ok() && clickWindow.Ok());
 
