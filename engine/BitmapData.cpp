@@ -4,7 +4,7 @@
 #include <limits>
 #include <new>
 
-#include "engine/Search.h"
+#include "engine/FastSearch.h"
 #include "platform/Desktop.h"
 
 namespace ostrane {
@@ -184,13 +184,13 @@ bool TBDBitmapData::MatchAtWithTolerance(const TBDBitmapData& needle,
 }
 
 bool TBDBitmapData::FindImage(const TBDBitmapData& needle, int32_t& x, int32_t& y) const {
-  return search::ScanExact(*this, needle, x, y);
+  return search::Find(*this, needle, nullptr, x, y);
 }
 
 bool TBDBitmapData::FindImageWithTolerance(const TBDBitmapData& needle,
                                            const TColorTolerance& tolerance, int32_t& x,
                                            int32_t& y) const {
-  return search::ScanWithTolerance(*this, needle, tolerance, x, y);
+  return search::Find(*this, needle, &tolerance, x, y);
 }
 
 }  // namespace ostrane

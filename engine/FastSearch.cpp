@@ -1,0 +1,318 @@
+#include "engine/FastSearch.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/Search.h"
+
+namespace ostrane::search {
+
+namespace {
+
+using simd::ColorRange;
+using simd::Kernels;
+
+std::atomic<int> g_level{-1};
+std::atomic<double> g_switchWork{kDefaultHashSwitchWork};
+
+Level LevelFromEnvironment(Level best) {
+  const char* v = std::getenv("OSTRANE_SEARCH_LEVEL");
+  if (!v) return best;
+  Level wanted = best;
+  if (std::strcmp(v, "scalar") == 0) wanted = Level::Scalar;
+  if (std::strcmp(v, "sse2") == 0) wanted = Level::Sse2;
+  if (std::strcmp(v, "avx2") == 0) wanted = Level::Avx2;
+  return std::min(wanted, best);
+}
+
+const uint8_t* RowFromTop(const TBDBitmapData& b, int32_t y) {
+  return b.Bits + static_cast<ptrdiff_t>(b.Height - 1 - y) * b.LineBytes;
+}
+
+const uint8_t* PixelPtr(const TBDBitmapData& b, int32_t x, int32_t y) {
+  return RowFromTop(b, y) + 3 * static_cast<ptrdiff_t>(x);
+}
+
+bool InRange(const uint8_t* q, const ColorRange& r) {
+  return q[0] >= r.lo[0] && q[0] <= r.hi[0] && q[1] >= r.lo[1] && q[1] <= r.hi[1] &&
+         q[2] >= r.lo[2] && q[2] <= r.hi[2];
+}
+
+// A needle pixel to test at every offset: its position and the haystack colours it accepts.
+struct Probe {
+  int32_t x = 0;
+  int32_t y = 0;
+  ColorRange range{};
+};
+
+constexpr int kMaxChecks = 7;
+
+struct Plan {
+  Probe anchor;
+  std::array<Probe, kMaxChecks> checks;
+  int nChecks = 0;
+};
+
+// A coarse colour histogram of a sample of the haystack: 16 levels per channel. Box sums give
+// the share of sampled pixels within any per-channel range.
+class Histogram {
+ public:
+  static constexpr int kLevels = 16;
+
+  explicit Histogram(const TBDBitmapData& hay) : sums_(kSide * kSide * kSide, 0) {
+    const int32_t rows = std::min(hay.Height, 64);
+    const int32_t cols = std::min(hay.Width, 128);
+    const int32_t stride = hay.Width / cols;
+    uint32_t rnd = 0x2545F491u;
+    for (int32_t k = 0; k < rows; ++k) {
+      const int32_t y = static_cast<int32_t>((int64_t{2 * k + 1} * hay.Height) / (2 * rows));
+      const uint8_t* row = RowFromTop(hay, y);
+      for (int32_t j = 0; j < cols; ++j) {
+        rnd = rnd * 1664525u + 1013904223u;  // jitter, so periodic content is not aliased
+        const int32_t x = j * stride + static_cast<int32_t>((rnd >> 8) % uint32_t(stride));
+        const uint8_t* q = row + 3 * static_cast<ptrdiff_t>(x);
+        ++sums_[Index(q[0] / kBin + 1, q[1] / kBin + 1, q[2] / kBin + 1)];
+      }
+    }
+    // Inclusive prefix sums in three dimensions.
+    for (int a = 1; a < kSide; ++a)
+      for (int b = 1; b < kSide; ++b)
+        for (int c = 1; c < kSide; ++c)
+          sums_[Index(a, b, c)] += sums_[Index(a - 1, b, c)] + sums_[Index(a, b - 1, c)] +
+                                   sums_[Index(a, b, c - 1)] - sums_[Index(a - 1, b - 1, c)] -
+                                   sums_[Index(a - 1, b, c - 1)] - sums_[Index(a, b - 1, c - 1)] +
+                                   sums_[Index(a - 1, b - 1, c - 1)];
+  }
+
+  // Sampled pixels whose bins meet the range.
+  int32_t Count(const ColorRange& r) const {
+    const int a0 = r.lo[0] / kBin, a1 = r.hi[0] / kBin + 1;
+    const int b0 = r.lo[1] / kBin, b1 = r.hi[1] / kBin + 1;
+    const int c0 = r.lo[2] / kBin, c1 = r.hi[2] / kBin + 1;
+    return sums_[Index(a1, b1, c1)] - sums_[Index(a0, b1, c1)] - sums_[Index(a1, b0, c1)] -
+           sums_[Index(a1, b1, c0)] + sums_[Index(a0, b0, c1)] + sums_[Index(a0, b1, c0)] +
+           sums_[Index(a1, b0, c0)] - sums_[Index(a0, b0, c0)];
+  }
+
+ private:
+  static constexpr int kBin = 256 / kLevels;
+  static constexpr int kSide = kLevels + 1;
+  static int Index(int a, int b, int c) { return (a * kSide + b) * kSide + c; }
+  std::vector<int32_t> sums_;
+};
+
+ColorRange RangeAround(const uint8_t* q, const uint8_t tol[3]) {
+  ColorRange r{};
+  for (int k = 0; k < 3; ++k) {
+    r.lo[k] = static_cast<uint8_t>(std::max(0, int{q[k]} - tol[k]));
+    r.hi[k] = static_cast<uint8_t>(std::min(255, int{q[k]} + tol[k]));
+  }
+  return r;
+}
+
+// Picks the needle pixel whose accepted colours are rarest in the haystack as the anchor, and the
+// next rarest as checks. Large needles are judged on a grid of about 128 x 128 of their pixels.
+Plan MakePlan(const TBDBitmapData& hay, const TBDBitmapData& needle, const uint8_t tol[3]) {
+  const Histogram hist(hay);
+  struct Scored {
+    uint64_t key;  // rarity first; ties broken by a scrambled position, so checks spread out
+    Probe probe;
+  };
+  std::vector<Scored> best;
+  best.reserve(kMaxChecks + 2);
+  const int32_t sx = (needle.Width + 127) / 128, sy = (needle.Height + 127) / 128;
+  for (int32_t y = needle.Height - 1; y >= 0; y -= sy) {
+    for (int32_t x = needle.Width - 1; x >= 0; x -= sx) {
+      Probe p{x, y, RangeAround(PixelPtr(needle, x, y), tol)};
+      const uint32_t scramble = (uint32_t(y) * 0x9E3779B1u) ^ (uint32_t(x) * 0x85EBCA77u);
+      const uint64_t key = (uint64_t(uint32_t(hist.Count(p.range))) << 32) | scramble;
+      if (best.size() == kMaxChecks + 1 && key >= best.back().key) continue;
+      auto at = std::upper_bound(best.begin(), best.end(), key,
+                                 [](uint64_t k, const Scored& s) { return k < s.key; });
+      best.insert(at, Scored{key, p});
+      if (best.size() > kMaxChecks + 1) best.pop_back();
+    }
+  }
+  Plan plan;
+  plan.anchor = best.front().probe;
+  for (size_t i = 1; i < best.size(); ++i)
+    plan.checks[plan.nChecks++] = best[i].probe;
+  return plan;
+}
+
+class Searcher {
+ public:
+  Searcher(const TBDBitmapData& hay, const TBDBitmapData& needle, const TColorTolerance* tolerance,
+           const Kernels& kernels, Trace& trace)
+      : hay_(hay), needle_(needle), exact_(tolerance == nullptr), k_(kernels), trace_(trace) {
+    if (tolerance) {
+      tol_[0] = static_cast<uint8_t>(std::min(tolerance->B, 255));
+      tol_[1] = static_cast<uint8_t>(std::min(tolerance->G, 255));
+      tol_[2] = static_cast<uint8_t>(std::min(tolerance->R, 255));
+    }
+    lastX_ = hay.Width - needle.Width;
+    lastY_ = hay.Height - needle.Height;
+  }
+
+  bool Run(int32_t& x, int32_t& y) {
+    const Plan plan = MakePlan(hay_, needle_, tol_);
+    trace_.method = Method::Anchor;
+    trace_.anchorX = plan.anchor.x;
+    trace_.anchorY = plan.anchor.y;
+    trace_.checks = plan.nChecks;
+
+    const int64_t budget =
+        exact_ ? static_cast<int64_t>(g_switchWork.load() * double(hay_.Width) * hay_.Height)
+               : INT64_MAX;
+    int64_t work = 0;
+    std::vector<int32_t> cand(static_cast<size_t>(lastX_) + 1);
+    for (int32_t oy = 0; oy <= lastY_; ++oy) {
+      const uint8_t* row = PixelPtr(hay_, plan.anchor.x, oy + plan.anchor.y);
+      const int32_t n = k_.anchorScan(row, lastX_ + 1, plan.anchor.range, cand.data());
+      trace_.candidates += n;
+      work += n;
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t ox = cand[i];
+        bool ok = true;
+        for (int c = 0; c < plan.nChecks && ok; ++c) {
+          const Probe& p = plan.checks[c];
+          ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
+        }
+        if (ok && Verify(ox, oy, work)) {
+          x = ox;
+          y = oy;
+          return true;
+        }
+      }
+      if (work > budget && oy < lastY_) {
+        trace_.method = Method::Hash;
+        trace_.hashFromRow = oy + 1;
+        return HashFrom(oy + 1, x, y);
+      }
+    }
+    return false;
+  }
+
+ private:
+  bool Verify(int32_t ox, int32_t oy, int64_t& work) const {
+    const size_t bytes = 3 * static_cast<size_t>(needle_.Width);
+    for (int32_t r = 0; r < needle_.Height; ++r) {
+      work += kRowWork;
+      const uint8_t* h = PixelPtr(hay_, ox, oy + r);
+      const uint8_t* n = RowFromTop(needle_, r);
+      const bool same = exact_ ? std::memcmp(h, n, bytes) == 0
+                               : k_.rowWithin(h, n, static_cast<int32_t>(bytes), tol_);
+      if (!same) return false;
+    }
+    return true;
+  }
+
+  // Two-dimensional rolling hash over rows y0 and below: per byte column a hash of the nh bytes
+  // above it, then per row a polynomial over each window of nw pixels, compared with the
+  // needle's; every hit is verified, so a collision costs time, never a wrong answer.
+  bool HashFrom(int32_t y0, int32_t& x, int32_t& y) const {
+    constexpr uint32_t kC = 0x01000193u, kB = 0x9E3779B9u, kK1 = 0x85EBCA6Bu, kK2 = 0xC2B2AE35u;
+    const int32_t w = hay_.Width, nw = needle_.Width, nh = needle_.Height;
+    const int32_t bytes = 3 * w, nbytes = 3 * nw;
+    uint32_t cn = 1;
+    for (int32_t i = 0; i < nh; ++i)
+      cn *= kC;
+    std::vector<uint32_t> bpow(static_cast<size_t>(w));
+    uint32_t p = 1;
+    for (int32_t i = 0; i < w; ++i, p *= kB)
+      bpow[i] = p;
+
+    std::vector<uint32_t> vn(static_cast<size_t>(nbytes), 0);
+    for (int32_t r = 0; r < nh; ++r)
+      k_.accumulate(vn.data(), RowFromTop(needle_, r), nbytes, kC);
+    uint32_t target = 0;
+    for (int32_t c = 0; c < nw; ++c)
+      target += (vn[3 * c] + vn[3 * c + 1] * kK1 + vn[3 * c + 2] * kK2) * bpow[c];
+
+    std::vector<uint32_t> v(static_cast<size_t>(bytes), 0);
+    std::vector<uint32_t> s(static_cast<size_t>(w) + 1);
+    std::vector<int32_t> hits(static_cast<size_t>(lastX_) + 1);
+    for (int32_t r = 0; r < nh; ++r)
+      k_.accumulate(v.data(), RowFromTop(hay_, y0 + r), bytes, kC);
+    for (int32_t oy = y0; oy <= lastY_; ++oy) {
+      if (oy > y0) {
+        k_.roll(v.data(), RowFromTop(hay_, oy - 1), RowFromTop(hay_, oy - 1 + nh), bytes, kC, cn);
+      }
+      const int32_t n =
+          k_.windowMatches(v.data(), w, nw, bpow.data(), target, kK1, kK2, s.data(), hits.data());
+      for (int32_t i = 0; i < n; ++i) {
+        if (hay_.MatchAt(needle_, hits[i], oy)) {
+          x = hits[i];
+          y = oy;
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  const TBDBitmapData& hay_;
+  const TBDBitmapData& needle_;
+  const bool exact_;
+  const Kernels& k_;
+  Trace& trace_;
+  uint8_t tol_[3] = {0, 0, 0};
+  int32_t lastX_ = 0;
+  int32_t lastY_ = 0;
+};
+
+}  // namespace
+
+Level ActiveLevel() {
+  int v = g_level.load(std::memory_order_relaxed);
+  if (v < 0) {
+    v = static_cast<int>(LevelFromEnvironment(simd::BestAvailableLevel()));
+    g_level.store(v, std::memory_order_relaxed);
+  }
+  return static_cast<Level>(v);
+}
+
+Level ForceLevel(Level level) {
+  const Level l = std::min(level, simd::BestAvailableLevel());
+  g_level.store(static_cast<int>(l), std::memory_order_relaxed);
+  return l;
+}
+
+void SetHashSwitchWork(double unitsPerPixel) {
+  g_switchWork.store(unitsPerPixel);
+}
+
+bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
+          const TColorTolerance* tolerance, int32_t& x, int32_t& y, Trace* trace) {
+  Trace local;
+  Trace& t = trace ? *trace : local;
+  t = Trace{};
+  t.level = ActiveLevel();
+  x = -1;
+  y = -1;
+  // Empty bitmaps have no pixels to look at; the scan gives their answer at once.
+  if (needle.Width <= 0 || needle.Height <= 0 || haystack.Width <= 0 || haystack.Height <= 0 ||
+      !needle.Bits || !haystack.Bits) {
+    t.method = Method::Reference;
+    return tolerance ? ScanWithTolerance(haystack, needle, *tolerance, x, y)
+                     : ScanExact(haystack, needle, x, y);
+  }
+  t.method = Method::Trivial;
+  if (needle.Width > haystack.Width || needle.Height > haystack.Height) return false;
+  if (tolerance) {
+    if (tolerance->R < 0 || tolerance->G < 0 || tolerance->B < 0) return false;
+    if (tolerance->R >= 255 && tolerance->G >= 255 && tolerance->B >= 255) {
+      x = 0;
+      y = 0;
+      return true;
+    }
+  }
+  Searcher searcher(haystack, needle, tolerance, simd::KernelsFor(t.level), t);
+  return searcher.Run(x, y);
+}
+
+}  // namespace ostrane::search

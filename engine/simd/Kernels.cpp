@@ -1,0 +1,276 @@
+#include "engine/simd/Kernels.h"
+
+#include <cstddef>
+
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
+#define OSTRANE_X86_SIMD 1
+#include <immintrin.h>
+#endif
+
+namespace ostrane::search::simd {
+
+namespace {
+
+inline bool PixelInRange(const uint8_t* q, const ColorRange& r) {
+  return q[0] >= r.lo[0] && q[0] <= r.hi[0] && q[1] >= r.lo[1] && q[1] <= r.hi[1] &&
+         q[2] >= r.lo[2] && q[2] <= r.hi[2];
+}
+
+int32_t AnchorScanScalar(const uint8_t* p, int32_t count, const ColorRange& r, int32_t* out) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (PixelInRange(p + 3 * static_cast<ptrdiff_t>(i), r)) out[n++] = i;
+  }
+  return n;
+}
+
+bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t tol[3]) {
+  int k = 0;
+  for (int32_t j = 0; j < bytes; ++j) {
+    const int d = int{h[j]} - int{n[j]};
+    if (d > tol[k] || -d > tol[k]) return false;
+    k = k == 2 ? 0 : k + 1;
+  }
+  return true;
+}
+
+// The hash loops are written once and compiled for each level; the compiler vectorises them.
+[[gnu::always_inline]] inline void AccumulateBody(uint32_t* v, const uint8_t* row, int32_t bytes,
+                                                  uint32_t c) {
+  for (int32_t j = 0; j < bytes; ++j)
+    v[j] = v[j] * c + row[j];
+}
+
+[[gnu::always_inline]] inline void RollBody(uint32_t* v, const uint8_t* oldRow,
+                                            const uint8_t* newRow, int32_t bytes, uint32_t c,
+                                            uint32_t cn) {
+  for (int32_t j = 0; j < bytes; ++j)
+    v[j] = v[j] * c - oldRow[j] * cn + newRow[j];
+}
+
+[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* v, int32_t width,
+                                                        int32_t nw, const uint32_t* bpow,
+                                                        uint32_t target, uint32_t k1, uint32_t k2,
+                                                        uint32_t* s, int32_t* out) {
+  s[0] = 0;
+  for (int32_t x = 0; x < width; ++x) {
+    const uint32_t* q = v + 3 * static_cast<ptrdiff_t>(x);
+    s[x + 1] = (q[0] + q[1] * k1 + q[2] * k2) * bpow[x];
+  }
+  for (int32_t x = 0; x < width; ++x)
+    s[x + 1] += s[x];
+  int32_t n = 0;
+  const int32_t last = width - nw;
+  for (int32_t x = 0; x <= last; ++x) {
+    if (s[x + nw] - s[x] == target * bpow[x]) out[n++] = x;
+  }
+  return n;
+}
+
+void AccumulatePlain(uint32_t* v, const uint8_t* row, int32_t bytes, uint32_t c) {
+  AccumulateBody(v, row, bytes, c);
+}
+void RollPlain(uint32_t* v, const uint8_t* oldRow, const uint8_t* newRow, int32_t bytes, uint32_t c,
+               uint32_t cn) {
+  RollBody(v, oldRow, newRow, bytes, c, cn);
+}
+int32_t WindowMatchesPlain(const uint32_t* v, int32_t width, int32_t nw, const uint32_t* bpow,
+                           uint32_t target, uint32_t k1, uint32_t k2, uint32_t* s, int32_t* out) {
+  return WindowMatchesBody(v, width, nw, bpow, target, k1, k2, s, out);
+}
+
+constexpr Kernels kScalar{AnchorScanScalar, RowWithinScalar, AccumulatePlain, RollPlain,
+                          WindowMatchesPlain};
+
+#ifdef OSTRANE_X86_SIMD
+
+// Byte patterns repeating the three channels, long enough for three vectors of 32 bytes; the
+// phase of a vector starting at byte 16 * k is (16 * k) % 3, so slices of these line up.
+struct Patterns {
+  alignas(32) uint8_t a[96];
+  alignas(32) uint8_t b[96];
+  Patterns(const uint8_t x[3], const uint8_t y[3]) {
+    for (int i = 0; i < 96; ++i) {
+      a[i] = x[i % 3];
+      b[i] = y[i % 3];
+    }
+  }
+};
+
+// Pixels k of a block whose three channel bits 3k, 3k+1, 3k+2 of the byte mask are all set.
+inline uint64_t PixelBits(uint64_t byteMask) {
+  return byteMask & (byteMask >> 1) & (byteMask >> 2) & 0x249249249249ull;
+}
+
+inline int32_t EmitPixels(uint64_t bits, int32_t base, int32_t* out, int32_t n) {
+  while (bits) {
+    out[n++] = base + __builtin_ctzll(bits) / 3;
+    bits &= bits - 1;
+  }
+  return n;
+}
+
+inline __m128i InRange128(__m128i v, __m128i lo, __m128i hi) {
+  const __m128i outside = _mm_or_si128(_mm_subs_epu8(lo, v), _mm_subs_epu8(v, hi));
+  return _mm_cmpeq_epi8(outside, _mm_setzero_si128());
+}
+
+int32_t AnchorScanSse2(const uint8_t* p, int32_t count, const ColorRange& r, int32_t* out) {
+  const Patterns pat(r.lo, r.hi);
+  __m128i lo[3], hi[3];
+  for (int k = 0; k < 3; ++k) {
+    lo[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.a + 16 * k));
+    hi[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.b + 16 * k));
+  }
+  int32_t n = 0;
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const auto* q = reinterpret_cast<const __m128i*>(p + 3 * static_cast<ptrdiff_t>(i));
+    const uint64_t m0 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q), lo[0], hi[0])));
+    const uint64_t m1 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q + 1), lo[1], hi[1])));
+    const uint64_t m2 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q + 2), lo[2], hi[2])));
+    const uint64_t bits = PixelBits(m0 | (m1 << 16) | (m2 << 32));
+    if (bits) n = EmitPixels(bits, i, out, n);
+  }
+  for (; i < count; ++i) {
+    if (PixelInRange(p + 3 * static_cast<ptrdiff_t>(i), r)) out[n++] = i;
+  }
+  return n;
+}
+
+inline __m128i OverTolerance128(__m128i h, __m128i n, __m128i tol) {
+  const __m128i d = _mm_or_si128(_mm_subs_epu8(h, n), _mm_subs_epu8(n, h));
+  return _mm_subs_epu8(d, tol);
+}
+
+bool RowWithinSse2(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t tol[3]) {
+  const Patterns pat(tol, tol);
+  __m128i t[3];
+  for (int k = 0; k < 3; ++k)
+    t[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.a + 16 * k));
+  int32_t j = 0;
+  for (; j + 48 <= bytes; j += 48) {
+    const auto* hq = reinterpret_cast<const __m128i*>(h + j);
+    const auto* nq = reinterpret_cast<const __m128i*>(n + j);
+    __m128i bad = OverTolerance128(_mm_loadu_si128(hq), _mm_loadu_si128(nq), t[0]);
+    bad =
+        _mm_or_si128(bad, OverTolerance128(_mm_loadu_si128(hq + 1), _mm_loadu_si128(nq + 1), t[1]));
+    bad =
+        _mm_or_si128(bad, OverTolerance128(_mm_loadu_si128(hq + 2), _mm_loadu_si128(nq + 2), t[2]));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(bad, _mm_setzero_si128())) != 0xFFFF) return false;
+  }
+  return RowWithinScalar(h + j, n + j, bytes - j, tol);
+}
+
+constexpr Kernels kSse2{AnchorScanSse2, RowWithinSse2, AccumulatePlain, RollPlain,
+                        WindowMatchesPlain};
+
+#define OSTRANE_AVX2 [[gnu::target("avx2")]]
+
+OSTRANE_AVX2 inline __m256i InRange256(__m256i v, __m256i lo, __m256i hi) {
+  const __m256i outside = _mm256_or_si256(_mm256_subs_epu8(lo, v), _mm256_subs_epu8(v, hi));
+  return _mm256_cmpeq_epi8(outside, _mm256_setzero_si256());
+}
+
+OSTRANE_AVX2 int32_t AnchorScanAvx2(const uint8_t* p, int32_t count, const ColorRange& r,
+                                    int32_t* out) {
+  const Patterns pat(r.lo, r.hi);
+  __m256i lo[3], hi[3];
+  for (int k = 0; k < 3; ++k) {
+    lo[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.a + 32 * k));
+    hi[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.b + 32 * k));
+  }
+  int32_t n = 0;
+  int32_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    const auto* q = reinterpret_cast<const __m256i*>(p + 3 * static_cast<ptrdiff_t>(i));
+    const uint64_t m0 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q), lo[0], hi[0])));
+    const uint64_t m1 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q + 1), lo[1], hi[1])));
+    const uint64_t m2 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q + 2), lo[2], hi[2])));
+    // 96 mask bits: pixels 0-15 in the low 48, pixels 16-31 in the high 48.
+    const uint64_t low = PixelBits(m0 | ((m1 & 0xFFFF) << 32));
+    const uint64_t high = PixelBits((m1 >> 16) | (m2 << 16));
+    if (low) n = EmitPixels(low, i, out, n);
+    if (high) n = EmitPixels(high, i + 16, out, n);
+  }
+  if (i < count) {
+    const int32_t first = n;
+    n += AnchorScanSse2(p + 3 * static_cast<ptrdiff_t>(i), count - i, r, out + n);
+    for (int32_t k = first; k < n; ++k)
+      out[k] += i;
+  }
+  return n;
+}
+
+OSTRANE_AVX2 inline __m256i OverTolerance256(__m256i h, __m256i n, __m256i tol) {
+  const __m256i d = _mm256_or_si256(_mm256_subs_epu8(h, n), _mm256_subs_epu8(n, h));
+  return _mm256_subs_epu8(d, tol);
+}
+
+OSTRANE_AVX2 bool RowWithinAvx2(const uint8_t* h, const uint8_t* n, int32_t bytes,
+                                const uint8_t tol[3]) {
+  const Patterns pat(tol, tol);
+  __m256i t[3];
+  for (int k = 0; k < 3; ++k) {
+    t[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.a + 32 * k));
+  }
+  int32_t j = 0;
+  for (; j + 96 <= bytes; j += 96) {
+    const auto* hq = reinterpret_cast<const __m256i*>(h + j);
+    const auto* nq = reinterpret_cast<const __m256i*>(n + j);
+    __m256i bad = OverTolerance256(_mm256_loadu_si256(hq), _mm256_loadu_si256(nq), t[0]);
+    bad = _mm256_or_si256(
+        bad, OverTolerance256(_mm256_loadu_si256(hq + 1), _mm256_loadu_si256(nq + 1), t[1]));
+    bad = _mm256_or_si256(
+        bad, OverTolerance256(_mm256_loadu_si256(hq + 2), _mm256_loadu_si256(nq + 2), t[2]));
+    if (!_mm256_testz_si256(bad, bad)) return false;
+  }
+  // 96 is a multiple of 3, so the channel phase carries over unchanged.
+  return RowWithinSse2(h + j, n + j, bytes - j, tol);
+}
+
+OSTRANE_AVX2 void AccumulateAvx2(uint32_t* v, const uint8_t* row, int32_t bytes, uint32_t c) {
+  AccumulateBody(v, row, bytes, c);
+}
+OSTRANE_AVX2 void RollAvx2(uint32_t* v, const uint8_t* oldRow, const uint8_t* newRow, int32_t bytes,
+                           uint32_t c, uint32_t cn) {
+  RollBody(v, oldRow, newRow, bytes, c, cn);
+}
+OSTRANE_AVX2 int32_t WindowMatchesAvx2(const uint32_t* v, int32_t width, int32_t nw,
+                                       const uint32_t* bpow, uint32_t target, uint32_t k1,
+                                       uint32_t k2, uint32_t* s, int32_t* out) {
+  return WindowMatchesBody(v, width, nw, bpow, target, k1, k2, s, out);
+}
+
+constexpr Kernels kAvx2{AnchorScanAvx2, RowWithinAvx2, AccumulateAvx2, RollAvx2, WindowMatchesAvx2};
+
+#endif  // OSTRANE_X86_SIMD
+
+}  // namespace
+
+const Kernels& KernelsFor(Level level) {
+#ifdef OSTRANE_X86_SIMD
+  if (level == Level::Avx2) return kAvx2;
+  if (level == Level::Sse2) return kSse2;
+#else
+  (void)level;
+#endif
+  return kScalar;
+}
+
+Level BestAvailableLevel() {
+#ifdef OSTRANE_X86_SIMD
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? Level::Avx2 : Level::Sse2;
+#else
+  return Level::Scalar;
+#endif
+}
+
+}  // namespace ostrane::search::simd
