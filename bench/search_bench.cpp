@@ -1,41 +1,99 @@
-// Search timings on generated full-HD scenes.
+// Search timings on generated full-HD scenes: the fast search at the best instruction-set level
+// and at SSE2, and the straightforward scan it replaces, each scene exact and at similarity 90.
 #include <benchmark/benchmark.h>
 
-#include <random>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "bench/Scenes.h"
+#include "bench/Table.h"
 #include "engine/BitmapData.h"
+#include "engine/FastSearch.h"
+#include "engine/Search.h"
 
 namespace {
 
-using ostrane::TBDBitmapData;
+using namespace ostrane;
+using namespace ostrane::bench;
 
-// Flat background with noisy blocks, a deterministic stand-in for a desktop.
-void MakeScene(TBDBitmapData& b, int w, int h) {
-  b.SetSize(w, h);
-  std::mt19937 rng(42);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      b.SetPixel(x, y, ((x / 64 + y / 64) % 3 == 0) ? rng() & 0xFFFFFF : 0xF0F0F0);
+struct Scene {
+  std::string name;
+  std::shared_ptr<TBDBitmapData> hay, needle;
+  bool slowReference;  // the scan takes seconds: run it once
+};
+
+std::shared_ptr<TBDBitmapData> Bitmap(const Picture& p) {
+  auto b = std::make_shared<TBDBitmapData>();
+  Load(*b, p);
+  return b;
 }
 
-void Cut(const TBDBitmapData& from, TBDBitmapData& to, int x, int y, int w, int h) {
-  to.SetSize(w, h);
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c)
-      to.SetPixel(c, r, from.PixelAt(x + c, y + r));
+std::vector<Scene> Scenes() {
+  std::vector<Scene> s;
+  const Picture desktop = Desktop();
+  const auto hay = Bitmap(desktop);
+  s.push_back({"desktop 48x48", hay, Bitmap(Cut(desktop, 1800, 1000, 48, 48)), false});
+  s.push_back({"desktop 100x100", hay, Bitmap(Cut(desktop, 1780, 940, 100, 100)), false});
+  s.push_back({"desktop text 80x12", hay, Bitmap(Cut(desktop, 1500, 978, 80, 12)), false});
+  const Picture white = MostlyWhite();
+  s.push_back({"white, 64x64 icon", Bitmap(white), Bitmap(Cut(white, 1800, 980, 64, 64)), true});
+  Picture flatNeedle(64, 64, 0x808080);
+  flatNeedle.at(63, 63) = 0x8080B0;
+  s.push_back({"flat grey, last pixel differs", Bitmap(Picture(kScreenW, kScreenH, 0x808080)),
+               Bitmap(flatNeedle), true});
+  const Picture striped = Striped();
+  Picture stripeNeedle = Cut(striped, 0, 0, 64, 64);
+  stripeNeedle.at(63, 63) = striped.at(0, 0);  // the other stripe colour: common too
+  s.push_back({"stripes, forced candidates", Bitmap(striped), Bitmap(stripeNeedle), true});
+  return s;
 }
 
-void BM_ScanExactDesktop48(benchmark::State& state) {
-  TBDBitmapData hay, needle;
-  MakeScene(hay, 1920, 1080);
-  Cut(hay, needle, 1800, 1000, 48, 48);
+void Run(benchmark::State& state, const Scene& scene, const TColorTolerance* tol,
+         const std::string& method) {
+  const TBDBitmapData& hay = *scene.hay;
+  const TBDBitmapData& needle = *scene.needle;
+  if (method == "SSE2") search::ForceLevel(search::Level::Sse2);
   for (auto _ : state) {
-    int32_t x, y;
-    benchmark::DoNotOptimize(hay.FindImage(needle, x, y));
+    int32_t x = -1, y = -1;
+    bool found;
+    if (method == "scan") {
+      found = tol ? search::ScanWithTolerance(hay, needle, *tol, x, y)
+                  : search::ScanExact(hay, needle, x, y);
+    } else {
+      found = search::Find(hay, needle, tol, x, y);
+    }
+    benchmark::DoNotOptimize(found);
   }
+  search::ForceLevel(search::Level::Avx2);
 }
-BENCHMARK(BM_ScanExactDesktop48)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  static const std::vector<Scene> scenes = Scenes();
+  static const TColorTolerance similarity90{25, 25, 25};
+  const std::string best = search::ActiveLevel() == search::Level::Avx2 ? "fast" : "fast";
+  for (const Scene& scene : scenes) {
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &similarity90}) {
+      const std::string row = scene.name + (tol ? ", similarity 90" : ", exact");
+      for (const std::string method : {"fast", "SSE2", "scan"}) {
+        auto* b = benchmark::RegisterBenchmark((row + "/" + method).c_str(), Run, scene, tol, method);
+        b->Unit(benchmark::kMillisecond)->UseRealTime();
+        if (method != "scan") {
+          b->Repetitions(7)->MinTime(0.05)->ReportAggregatesOnly(true);
+        } else if (scene.slowReference) {
+          b->Iterations(1)->Repetitions(1);
+        } else {
+          b->Repetitions(3)->MinTime(0.05)->ReportAggregatesOnly(true);
+        }
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  TableReporter table({"fast", "SSE2", "scan"}, "scan");
+  benchmark::RunSpecifiedBenchmarks(&table);
+  table.PrintTable();
+  benchmark::Shutdown();
+  return 0;
+}

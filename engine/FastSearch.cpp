@@ -37,7 +37,9 @@ const uint8_t* PixelPtr(const TBDBitmapData& b, int32_t x, int32_t y) {
   return RowFromTop(b, y) + 3 * static_cast<ptrdiff_t>(x);
 }
 
-bool InRange(const uint8_t* q, const ColorRange& r) {
+// Either range type: only the first three bytes of lo and hi are read.
+template <typename Range>
+bool InRange(const uint8_t* q, const Range& r) {
   return q[0] >= r.lo[0] && q[0] <= r.hi[0] && q[1] >= r.lo[1] && q[1] <= r.hi[1] &&
          q[2] >= r.lo[2] && q[2] <= r.hi[2];
 }
@@ -53,6 +55,7 @@ constexpr int kMaxChecks = 7;
 
 struct Plan {
   Probe anchor;
+  int32_t anchorCount = 0;  // sampled haystack pixels the anchor accepts
   std::array<Probe, kMaxChecks> checks;
   int nChecks = 0;
 };
@@ -63,7 +66,8 @@ class Histogram {
  public:
   static constexpr int kLevels = 16;
 
-  explicit Histogram(const TBDBitmapData& hay) : sums_(kSide * kSide * kSide, 0) {
+  explicit Histogram(const TBDBitmapData& hay)
+      : sums_(kSide * kSide * kSide, 0), exact_(kSlots, 0) {
     const int32_t rows = std::min(hay.Height, 64);
     const int32_t cols = std::min(hay.Width, 128);
     const int32_t stride = hay.Width / cols;
@@ -76,6 +80,7 @@ class Histogram {
         const int32_t x = j * stride + static_cast<int32_t>((rnd >> 8) % uint32_t(stride));
         const uint8_t* q = row + 3 * static_cast<ptrdiff_t>(x);
         ++sums_[Index(q[0] / kBin + 1, q[1] / kBin + 1, q[2] / kBin + 1)];
+        ++exact_[Slot(q)];
       }
     }
     // Inclusive prefix sums in three dimensions.
@@ -89,7 +94,11 @@ class Histogram {
   }
 
   // Sampled pixels whose bins meet the range.
-  int32_t Count(const ColorRange& r) const {
+  // Sampled pixels of exactly this colour (or of another colour sharing its slot).
+  int32_t CountExact(const uint8_t* q) const { return exact_[Slot(q)]; }
+
+  template <typename Range>
+  int32_t Count(const Range& r) const {
     const int a0 = r.lo[0] / kBin, a1 = r.hi[0] / kBin + 1;
     const int b0 = r.lo[1] / kBin, b1 = r.hi[1] / kBin + 1;
     const int c0 = r.lo[2] / kBin, c1 = r.hi[2] / kBin + 1;
@@ -102,11 +111,22 @@ class Histogram {
   static constexpr int kBin = 256 / kLevels;
   static constexpr int kSide = kLevels + 1;
   static int Index(int a, int b, int c) { return (a * kSide + b) * kSide + c; }
+  static constexpr int kSlots = 1 << 13;
+  static int Slot(const uint8_t* q) {
+    const uint32_t c = uint32_t{q[0]} | uint32_t{q[1]} << 8 | uint32_t{q[2]} << 16;
+    return static_cast<int>((c * 0x9E3779B1u) >> 19);
+  }
   std::vector<int32_t> sums_;
+  std::vector<int32_t> exact_;
 };
 
-ColorRange RangeAround(const uint8_t* q, const uint8_t tol[3]) {
-  ColorRange r{};
+struct Span {
+  uint8_t lo[3];
+  uint8_t hi[3];
+};
+
+Span SpanAround(const uint8_t* q, const uint8_t tol[3]) {
+  Span r{};
   for (int k = 0; k < 3; ++k) {
     r.lo[k] = static_cast<uint8_t>(std::max(0, int{q[k]} - tol[k]));
     r.hi[k] = static_cast<uint8_t>(std::min(255, int{q[k]} + tol[k]));
@@ -114,33 +134,41 @@ ColorRange RangeAround(const uint8_t* q, const uint8_t tol[3]) {
   return r;
 }
 
+Probe MakeProbe(int32_t x, int32_t y, const Span& span) {
+  return Probe{x, y, simd::MakeRange(span.lo, span.hi)};
+}
+
 // Picks the needle pixel whose accepted colours are rarest in the haystack as the anchor, and the
 // next rarest as checks. Large needles are judged on a grid of about 128 x 128 of their pixels.
-Plan MakePlan(const TBDBitmapData& hay, const TBDBitmapData& needle, const uint8_t tol[3]) {
+Plan MakePlan(const TBDBitmapData& hay, const TBDBitmapData& needle, const uint8_t tol[3],
+              bool exact) {
   const Histogram hist(hay);
   struct Scored {
     uint64_t key;  // rarity first; ties broken by a scrambled position, so checks spread out
-    Probe probe;
+    int32_t x, y;
+    Span span;
   };
   std::vector<Scored> best;
   best.reserve(kMaxChecks + 2);
   const int32_t sx = (needle.Width + 127) / 128, sy = (needle.Height + 127) / 128;
   for (int32_t y = needle.Height - 1; y >= 0; y -= sy) {
     for (int32_t x = needle.Width - 1; x >= 0; x -= sx) {
-      Probe p{x, y, RangeAround(PixelPtr(needle, x, y), tol)};
+      const Span span = SpanAround(PixelPtr(needle, x, y), tol);
       const uint32_t scramble = (uint32_t(y) * 0x9E3779B1u) ^ (uint32_t(x) * 0x85EBCA77u);
-      const uint64_t key = (uint64_t(uint32_t(hist.Count(p.range))) << 32) | scramble;
+      const int32_t count = exact ? hist.CountExact(PixelPtr(needle, x, y)) : hist.Count(span);
+      const uint64_t key = (uint64_t(uint32_t(count)) << 32) | scramble;
       if (best.size() == kMaxChecks + 1 && key >= best.back().key) continue;
       auto at = std::upper_bound(best.begin(), best.end(), key,
                                  [](uint64_t k, const Scored& s) { return k < s.key; });
-      best.insert(at, Scored{key, p});
+      best.insert(at, Scored{key, x, y, span});
       if (best.size() > kMaxChecks + 1) best.pop_back();
     }
   }
   Plan plan;
-  plan.anchor = best.front().probe;
+  plan.anchor = MakeProbe(best.front().x, best.front().y, best.front().span);
+  plan.anchorCount = static_cast<int32_t>(best.front().key >> 32);
   for (size_t i = 1; i < best.size(); ++i)
-    plan.checks[plan.nChecks++] = best[i].probe;
+    plan.checks[plan.nChecks++] = MakeProbe(best[i].x, best[i].y, best[i].span);
   return plan;
 }
 
@@ -154,12 +182,14 @@ class Searcher {
       tol_[1] = static_cast<uint8_t>(std::min(tolerance->G, 255));
       tol_[2] = static_cast<uint8_t>(std::min(tolerance->R, 255));
     }
+    for (int i = 0; i < 96; ++i)
+      tolPattern_[i] = tol_[i % 3];
     lastX_ = hay.Width - needle.Width;
     lastY_ = hay.Height - needle.Height;
   }
 
   bool Run(int32_t& x, int32_t& y) {
-    const Plan plan = MakePlan(hay_, needle_, tol_);
+    const Plan plan = MakePlan(hay_, needle_, tol_, exact_);
     trace_.method = Method::Anchor;
     trace_.anchorX = plan.anchor.x;
     trace_.anchorY = plan.anchor.y;
@@ -171,13 +201,29 @@ class Searcher {
     int64_t work = 0;
     std::vector<int32_t> cand(static_cast<size_t>(lastX_) + 1);
     for (int32_t oy = 0; oy <= lastY_; ++oy) {
+      // A second probe costs a few loads per 16 pixels; it pays once the anchor alone lets
+      // through offsets that then fail: the next rarest pixel, or the pixel that failed last
+      // once that one proved the better filter.
+      const Probe* second = preferLearned_ && nLearned_ > 0            ? &learned_[0]
+                            : plan.anchorCount > 0 && plan.nChecks > 0 ? &plan.checks[0]
+                            : nLearned_ > 0                            ? &learned_[0]
+                                                                       : nullptr;
       const uint8_t* row = PixelPtr(hay_, plan.anchor.x, oy + plan.anchor.y);
-      const int32_t n = k_.anchorScan(row, lastX_ + 1, plan.anchor.range, cand.data());
+      const uint8_t* row2 = second ? PixelPtr(hay_, second->x, oy + second->y) : nullptr;
+      const int32_t n =
+          k_.anchorScan(row, plan.anchor.range, row2, second ? second->range : plan.anchor.range,
+                        lastX_ + 1, cand.data());
       trace_.candidates += n;
       work += n;
+      int32_t learnedRejects = 0;
       for (int32_t i = 0; i < n; ++i) {
         const int32_t ox = cand[i];
         bool ok = true;
+        for (int c = 0; c < nLearned_ && ok; ++c) {
+          const Probe& p = learned_[c];
+          ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
+          learnedRejects += !ok;
+        }
         for (int c = 0; c < plan.nChecks && ok; ++c) {
           const Probe& p = plan.checks[c];
           ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
@@ -188,6 +234,7 @@ class Searcher {
           return true;
         }
       }
+      if (n >= 16 && learnedRejects * 2 > n) preferLearned_ = true;
       if (work > budget && oy < lastY_) {
         trace_.method = Method::Hash;
         trace_.hashFromRow = oy + 1;
@@ -198,17 +245,39 @@ class Searcher {
   }
 
  private:
-  bool Verify(int32_t ox, int32_t oy, int64_t& work) const {
+  bool Verify(int32_t ox, int32_t oy, int64_t& work) {
     const size_t bytes = 3 * static_cast<size_t>(needle_.Width);
     for (int32_t r = 0; r < needle_.Height; ++r) {
       work += kRowWork;
       const uint8_t* h = PixelPtr(hay_, ox, oy + r);
       const uint8_t* n = RowFromTop(needle_, r);
       const bool same = exact_ ? std::memcmp(h, n, bytes) == 0
-                               : k_.rowWithin(h, n, static_cast<int32_t>(bytes), tol_);
-      if (!same) return false;
+                               : k_.rowWithin(h, n, static_cast<int32_t>(bytes), tolPattern_);
+      if (!same) {
+        Learn(h, r);
+        return false;
+      }
     }
     return true;
+  }
+
+  // The needle pixel that failed a verification is likely to fail at the next candidates too
+  // (a needle that differs from a repetitive screen in one place): test it first from now on.
+  void Learn(const uint8_t* h, int32_t r) {
+    const uint8_t* n = RowFromTop(needle_, r);
+    for (int32_t c = 0; c < needle_.Width; ++c, h += 3, n += 3) {
+      const Span span = SpanAround(n, tol_);
+      if (InRange(h, span)) continue;
+      for (int i = 0; i < nLearned_; ++i) {
+        if (learned_[i].x == c && learned_[i].y == r) return;
+      }
+      for (int i = std::min(nLearned_, kMaxLearned - 1); i > 0; --i)
+        learned_[i] = learned_[i - 1];
+      learned_[0] = MakeProbe(c, r, span);
+      nLearned_ = std::min(nLearned_ + 1, kMaxLearned);
+      ++trace_.learned;
+      return;
+    }
   }
 
   // Two-dimensional rolling hash over rows y0 and below: per byte column a hash of the nh bytes
@@ -221,20 +290,28 @@ class Searcher {
     uint32_t cn = 1;
     for (int32_t i = 0; i < nh; ++i)
       cn *= kC;
+    // Byte column j of pixel x weighs kB^x times 1, kK1 or kK2 for its channel.
+    std::vector<uint32_t> wt(static_cast<size_t>(bytes));
     std::vector<uint32_t> bpow(static_cast<size_t>(w));
     uint32_t p = 1;
-    for (int32_t i = 0; i < w; ++i, p *= kB)
+    for (int32_t i = 0; i < w; ++i, p *= kB) {
       bpow[i] = p;
-
+      wt[3 * i] = p;
+      wt[3 * i + 1] = p * kK1;
+      wt[3 * i + 2] = p * kK2;
+    }
     std::vector<uint32_t> vn(static_cast<size_t>(nbytes), 0);
     for (int32_t r = 0; r < nh; ++r)
       k_.accumulate(vn.data(), RowFromTop(needle_, r), nbytes, kC);
     uint32_t target = 0;
-    for (int32_t c = 0; c < nw; ++c)
-      target += (vn[3 * c] + vn[3 * c + 1] * kK1 + vn[3 * c + 2] * kK2) * bpow[c];
+    for (int32_t j = 0; j < nbytes; ++j)
+      target += vn[j] * wt[j];
+    std::vector<uint32_t> tb(static_cast<size_t>(lastX_) + 1);
+    for (int32_t i = 0; i <= lastX_; ++i)
+      tb[i] = target * bpow[i];
 
     std::vector<uint32_t> v(static_cast<size_t>(bytes), 0);
-    std::vector<uint32_t> s(static_cast<size_t>(w) + 1);
+    std::vector<uint32_t> s(static_cast<size_t>(bytes) + 1);
     std::vector<int32_t> hits(static_cast<size_t>(lastX_) + 1);
     for (int32_t r = 0; r < nh; ++r)
       k_.accumulate(v.data(), RowFromTop(hay_, y0 + r), bytes, kC);
@@ -243,7 +320,7 @@ class Searcher {
         k_.roll(v.data(), RowFromTop(hay_, oy - 1), RowFromTop(hay_, oy - 1 + nh), bytes, kC, cn);
       }
       const int32_t n =
-          k_.windowMatches(v.data(), w, nw, bpow.data(), target, kK1, kK2, s.data(), hits.data());
+          k_.windowMatches(v.data(), wt.data(), w, nw, tb.data(), s.data(), hits.data());
       for (int32_t i = 0; i < n; ++i) {
         if (hay_.MatchAt(needle_, hits[i], oy)) {
           x = hits[i];
@@ -261,6 +338,11 @@ class Searcher {
   const Kernels& k_;
   Trace& trace_;
   uint8_t tol_[3] = {0, 0, 0};
+  uint8_t tolPattern_[96];
+  static constexpr int kMaxLearned = 2;
+  std::array<Probe, kMaxLearned> learned_{};
+  int nLearned_ = 0;
+  bool preferLearned_ = false;
   int32_t lastX_ = 0;
   int32_t lastY_ = 0;
 };

@@ -25,6 +25,7 @@ struct Trace {
   int32_t anchorY = -1;
   int32_t checks = 0;        // further needle pixels tested before a full verification
   int64_t candidates = 0;    // offsets whose anchor pixel matched
+  int32_t learned = 0;       // needle pixels that failed a verification and became checks
   int32_t hashFromRow = -1;  // -1 when the hash was not used
 };
 

@@ -16,15 +16,17 @@ inline bool PixelInRange(const uint8_t* q, const ColorRange& r) {
          q[2] >= r.lo[2] && q[2] <= r.hi[2];
 }
 
-int32_t AnchorScanScalar(const uint8_t* p, int32_t count, const ColorRange& r, int32_t* out) {
+int32_t AnchorScanScalar(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
+                         const ColorRange& r2, int32_t count, int32_t* out) {
   int32_t n = 0;
   for (int32_t i = 0; i < count; ++i) {
-    if (PixelInRange(p + 3 * static_cast<ptrdiff_t>(i), r)) out[n++] = i;
+    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    if (PixelInRange(p + o, r) && (!p2 || PixelInRange(p2 + o, r2))) out[n++] = i;
   }
   return n;
 }
 
-bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t tol[3]) {
+bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t* tol) {
   int k = 0;
   for (int32_t j = 0; j < bytes; ++j) {
     const int d = int{h[j]} - int{n[j]};
@@ -48,21 +50,25 @@ bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const ui
     v[j] = v[j] * c - oldRow[j] * cn + newRow[j];
 }
 
-[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* v, int32_t width,
-                                                        int32_t nw, const uint32_t* bpow,
-                                                        uint32_t target, uint32_t k1, uint32_t k2,
-                                                        uint32_t* s, int32_t* out) {
+[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* v, const uint32_t* wt,
+                                                        int32_t width, int32_t nw,
+                                                        const uint32_t* tb, uint32_t* s,
+                                                        int32_t* out) {
+  const int32_t bytes = 3 * width;
+  for (int32_t j = 0; j < bytes; ++j)
+    s[j + 1] = v[j] * wt[j];
+  // Prefix sums per pixel: s[3x] becomes the sum of the weighted columns left of pixel x.
   s[0] = 0;
   for (int32_t x = 0; x < width; ++x) {
-    const uint32_t* q = v + 3 * static_cast<ptrdiff_t>(x);
-    s[x + 1] = (q[0] + q[1] * k1 + q[2] * k2) * bpow[x];
+    const ptrdiff_t j = 3 * static_cast<ptrdiff_t>(x);
+    s[j + 3] = s[j] + s[j + 1] + s[j + 2] + s[j + 3];
   }
-  for (int32_t x = 0; x < width; ++x)
-    s[x + 1] += s[x];
   int32_t n = 0;
   const int32_t last = width - nw;
   for (int32_t x = 0; x <= last; ++x) {
-    if (s[x + nw] - s[x] == target * bpow[x]) out[n++] = x;
+    if (s[3 * static_cast<ptrdiff_t>(x + nw)] - s[3 * static_cast<ptrdiff_t>(x)] == tb[x]) {
+      out[n++] = x;
+    }
   }
   return n;
 }
@@ -74,28 +80,15 @@ void RollPlain(uint32_t* v, const uint8_t* oldRow, const uint8_t* newRow, int32_
                uint32_t cn) {
   RollBody(v, oldRow, newRow, bytes, c, cn);
 }
-int32_t WindowMatchesPlain(const uint32_t* v, int32_t width, int32_t nw, const uint32_t* bpow,
-                           uint32_t target, uint32_t k1, uint32_t k2, uint32_t* s, int32_t* out) {
-  return WindowMatchesBody(v, width, nw, bpow, target, k1, k2, s, out);
+int32_t WindowMatchesPlain(const uint32_t* v, const uint32_t* wt, int32_t width, int32_t nw,
+                           const uint32_t* tb, uint32_t* s, int32_t* out) {
+  return WindowMatchesBody(v, wt, width, nw, tb, s, out);
 }
 
 constexpr Kernels kScalar{AnchorScanScalar, RowWithinScalar, AccumulatePlain, RollPlain,
                           WindowMatchesPlain};
 
 #ifdef OSTRANE_X86_SIMD
-
-// Byte patterns repeating the three channels, long enough for three vectors of 32 bytes; the
-// phase of a vector starting at byte 16 * k is (16 * k) % 3, so slices of these line up.
-struct Patterns {
-  alignas(32) uint8_t a[96];
-  alignas(32) uint8_t b[96];
-  Patterns(const uint8_t x[3], const uint8_t y[3]) {
-    for (int i = 0; i < 96; ++i) {
-      a[i] = x[i % 3];
-      b[i] = y[i % 3];
-    }
-  }
-};
 
 // Pixels k of a block whose three channel bits 3k, 3k+1, 3k+2 of the byte mask are all set.
 inline uint64_t PixelBits(uint64_t byteMask) {
@@ -115,28 +108,44 @@ inline __m128i InRange128(__m128i v, __m128i lo, __m128i hi) {
   return _mm_cmpeq_epi8(outside, _mm_setzero_si128());
 }
 
-int32_t AnchorScanSse2(const uint8_t* p, int32_t count, const ColorRange& r, int32_t* out) {
-  const Patterns pat(r.lo, r.hi);
+struct Ranges128 {
   __m128i lo[3], hi[3];
-  for (int k = 0; k < 3; ++k) {
-    lo[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.a + 16 * k));
-    hi[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.b + 16 * k));
+  explicit Ranges128(const ColorRange& r) {
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(r.lo + 16 * k));
+      hi[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(r.hi + 16 * k));
+    }
   }
+  // Byte mask of the 48 bytes (16 pixels) at q that lie within the ranges.
+  uint64_t Mask(const uint8_t* q) const {
+    const auto* v = reinterpret_cast<const __m128i*>(q);
+    const uint64_t m0 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v), lo[0], hi[0])));
+    const uint64_t m1 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v + 1), lo[1], hi[1])));
+    const uint64_t m2 =
+        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v + 2), lo[2], hi[2])));
+    return m0 | (m1 << 16) | (m2 << 32);
+  }
+};
+
+int32_t AnchorScanSse2(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
+                       const ColorRange& r2, int32_t count, int32_t* out) {
+  const Ranges128 first(r), second(r2);
   int32_t n = 0;
   int32_t i = 0;
   for (; i + 16 <= count; i += 16) {
-    const auto* q = reinterpret_cast<const __m128i*>(p + 3 * static_cast<ptrdiff_t>(i));
-    const uint64_t m0 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q), lo[0], hi[0])));
-    const uint64_t m1 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q + 1), lo[1], hi[1])));
-    const uint64_t m2 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(q + 2), lo[2], hi[2])));
-    const uint64_t bits = PixelBits(m0 | (m1 << 16) | (m2 << 32));
+    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    uint64_t bits = PixelBits(first.Mask(p + o));
+    if (bits && p2) bits &= PixelBits(second.Mask(p2 + o));
     if (bits) n = EmitPixels(bits, i, out, n);
   }
-  for (; i < count; ++i) {
-    if (PixelInRange(p + 3 * static_cast<ptrdiff_t>(i), r)) out[n++] = i;
+  if (i < count) {
+    const int32_t start = n;
+    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    n += AnchorScanScalar(p + o, r, p2 ? p2 + o : nullptr, r2, count - i, out + n);
+    for (int32_t k = start; k < n; ++k)
+      out[k] += i;
   }
   return n;
 }
@@ -146,11 +155,10 @@ inline __m128i OverTolerance128(__m128i h, __m128i n, __m128i tol) {
   return _mm_subs_epu8(d, tol);
 }
 
-bool RowWithinSse2(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t tol[3]) {
-  const Patterns pat(tol, tol);
+bool RowWithinSse2(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t* tol) {
   __m128i t[3];
   for (int k = 0; k < 3; ++k)
-    t[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(pat.a + 16 * k));
+    t[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tol + 16 * k));
   int32_t j = 0;
   for (; j + 48 <= bytes; j += 48) {
     const auto* hq = reinterpret_cast<const __m128i*>(h + j);
@@ -175,34 +183,51 @@ OSTRANE_AVX2 inline __m256i InRange256(__m256i v, __m256i lo, __m256i hi) {
   return _mm256_cmpeq_epi8(outside, _mm256_setzero_si256());
 }
 
-OSTRANE_AVX2 int32_t AnchorScanAvx2(const uint8_t* p, int32_t count, const ColorRange& r,
-                                    int32_t* out) {
-  const Patterns pat(r.lo, r.hi);
+struct Ranges256 {
   __m256i lo[3], hi[3];
-  for (int k = 0; k < 3; ++k) {
-    lo[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.a + 32 * k));
-    hi[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.b + 32 * k));
+  OSTRANE_AVX2 explicit Ranges256(const ColorRange& r) {
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(r.lo + 32 * k));
+      hi[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(r.hi + 32 * k));
+    }
   }
+  // Pixel bits of the 96 bytes (32 pixels) at q: pixels 0-15 in low, 16-31 in high.
+  OSTRANE_AVX2 void Bits(const uint8_t* q, uint64_t& low, uint64_t& high) const {
+    const auto* v = reinterpret_cast<const __m256i*>(q);
+    const uint64_t m0 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v), lo[0], hi[0])));
+    const uint64_t m1 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v + 1), lo[1], hi[1])));
+    const uint64_t m2 = static_cast<uint32_t>(
+        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v + 2), lo[2], hi[2])));
+    low = PixelBits(m0 | ((m1 & 0xFFFF) << 32));
+    high = PixelBits((m1 >> 16) | (m2 << 16));
+  }
+};
+
+OSTRANE_AVX2 int32_t AnchorScanAvx2(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
+                                    const ColorRange& r2, int32_t count, int32_t* out) {
+  const Ranges256 first(r), second(r2);
   int32_t n = 0;
   int32_t i = 0;
   for (; i + 32 <= count; i += 32) {
-    const auto* q = reinterpret_cast<const __m256i*>(p + 3 * static_cast<ptrdiff_t>(i));
-    const uint64_t m0 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q), lo[0], hi[0])));
-    const uint64_t m1 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q + 1), lo[1], hi[1])));
-    const uint64_t m2 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(q + 2), lo[2], hi[2])));
-    // 96 mask bits: pixels 0-15 in the low 48, pixels 16-31 in the high 48.
-    const uint64_t low = PixelBits(m0 | ((m1 & 0xFFFF) << 32));
-    const uint64_t high = PixelBits((m1 >> 16) | (m2 << 16));
+    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    uint64_t low, high;
+    first.Bits(p + o, low, high);
+    if ((low | high) && p2) {
+      uint64_t low2, high2;
+      second.Bits(p2 + o, low2, high2);
+      low &= low2;
+      high &= high2;
+    }
     if (low) n = EmitPixels(low, i, out, n);
     if (high) n = EmitPixels(high, i + 16, out, n);
   }
   if (i < count) {
-    const int32_t first = n;
-    n += AnchorScanSse2(p + 3 * static_cast<ptrdiff_t>(i), count - i, r, out + n);
-    for (int32_t k = first; k < n; ++k)
+    const int32_t start = n;
+    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    n += AnchorScanSse2(p + o, r, p2 ? p2 + o : nullptr, r2, count - i, out + n);
+    for (int32_t k = start; k < n; ++k)
       out[k] += i;
   }
   return n;
@@ -214,11 +239,10 @@ OSTRANE_AVX2 inline __m256i OverTolerance256(__m256i h, __m256i n, __m256i tol) 
 }
 
 OSTRANE_AVX2 bool RowWithinAvx2(const uint8_t* h, const uint8_t* n, int32_t bytes,
-                                const uint8_t tol[3]) {
-  const Patterns pat(tol, tol);
+                                const uint8_t* tol) {
   __m256i t[3];
   for (int k = 0; k < 3; ++k) {
-    t[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pat.a + 32 * k));
+    t[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tol + 32 * k));
   }
   int32_t j = 0;
   for (; j + 96 <= bytes; j += 96) {
@@ -242,10 +266,9 @@ OSTRANE_AVX2 void RollAvx2(uint32_t* v, const uint8_t* oldRow, const uint8_t* ne
                            uint32_t c, uint32_t cn) {
   RollBody(v, oldRow, newRow, bytes, c, cn);
 }
-OSTRANE_AVX2 int32_t WindowMatchesAvx2(const uint32_t* v, int32_t width, int32_t nw,
-                                       const uint32_t* bpow, uint32_t target, uint32_t k1,
-                                       uint32_t k2, uint32_t* s, int32_t* out) {
-  return WindowMatchesBody(v, width, nw, bpow, target, k1, k2, s, out);
+OSTRANE_AVX2 int32_t WindowMatchesAvx2(const uint32_t* v, const uint32_t* wt, int32_t width,
+                                       int32_t nw, const uint32_t* tb, uint32_t* s, int32_t* out) {
+  return WindowMatchesBody(v, wt, width, nw, tb, s, out);
 }
 
 constexpr Kernels kAvx2{AnchorScanAvx2, RowWithinAvx2, AccumulateAvx2, RollAvx2, WindowMatchesAvx2};
@@ -253,6 +276,15 @@ constexpr Kernels kAvx2{AnchorScanAvx2, RowWithinAvx2, AccumulateAvx2, RollAvx2,
 #endif  // OSTRANE_X86_SIMD
 
 }  // namespace
+
+ColorRange MakeRange(const uint8_t lo[3], const uint8_t hi[3]) {
+  ColorRange r;
+  for (int i = 0; i < 96; ++i) {
+    r.lo[i] = lo[i % 3];
+    r.hi[i] = hi[i % 3];
+  }
+  return r;
+}
 
 const Kernels& KernelsFor(Level level) {
 #ifdef OSTRANE_X86_SIMD

@@ -10,28 +10,34 @@ enum class Level { Scalar, Sse2, Avx2 };
 
 namespace simd {
 
-// Per-channel inclusive byte ranges in storage order (blue, green, red).
+// Per-channel inclusive byte ranges in storage order (blue, green, red), each repeated over
+// 96 bytes so that vector loops load them directly: byte i holds channel i % 3.
 struct ColorRange {
-  uint8_t lo[3];
-  uint8_t hi[3];
+  alignas(32) uint8_t lo[96];
+  alignas(32) uint8_t hi[96];
 };
+ColorRange MakeRange(const uint8_t lo[3], const uint8_t hi[3]);
 
 struct Kernels {
   // Writes, in ascending order, every i in [0, count) whose pixel at p + 3 * i lies within
-  // `range`; returns how many were written (out has room for count entries).
-  int32_t (*anchorScan)(const uint8_t* p, int32_t count, const ColorRange& range, int32_t* out);
-  // True when every byte of h lies within tol[k % 3] of the byte of n at the same index k.
-  bool (*rowWithin)(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t tol[3]);
+  // `range` and, when p2 is not null, whose pixel at p2 + 3 * i lies within range2; returns how
+  // many were written (out has room for count entries).
+  int32_t (*anchorScan)(const uint8_t* p, const ColorRange& range, const uint8_t* p2,
+                        const ColorRange& range2, int32_t count, int32_t* out);
+  // True when every byte of h lies within tol[k % 3] of the byte of n at the same index k; tol
+  // holds 96 bytes repeating the three channel tolerances.
+  bool (*rowWithin)(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t* tol);
   // v[j] = v[j] * c + row[j] for j in [0, bytes).
   void (*accumulate)(uint32_t* v, const uint8_t* row, int32_t bytes, uint32_t c);
   // v[j] = v[j] * c - oldRow[j] * cn + newRow[j]: slides a vertical window down by one row.
   void (*roll)(uint32_t* v, const uint8_t* oldRow, const uint8_t* newRow, int32_t bytes, uint32_t c,
                uint32_t cn);
   // From the per-byte column hashes v of one row of `width` pixels: writes the offsets x in
-  // [0, width - nw] whose window of nw pixels hashes to target * bpow[x]. s has room for
-  // width + 1 entries; returns how many offsets were written to out.
-  int32_t (*windowMatches)(const uint32_t* v, int32_t width, int32_t nw, const uint32_t* bpow,
-                           uint32_t target, uint32_t k1, uint32_t k2, uint32_t* s, int32_t* out);
+  // [0, width - nw] whose window of nw pixels hashes to tb[x]. s has room for 3 * width + 1
+  // entries; returns how many offsets were written to out.
+  // wt holds a weight per byte column and tb[x] the needle's hash times the weight of pixel x.
+  int32_t (*windowMatches)(const uint32_t* v, const uint32_t* wt, int32_t width, int32_t nw,
+                           const uint32_t* tb, uint32_t* s, int32_t* out);
 };
 
 // The kernels of a level; a level the build or the processor lacks is never asked for.

@@ -1,0 +1,68 @@
+// Collects the median of every benchmark and prints one table of medians and ratios at the end.
+// Benchmarks are named "<row>/<column>"; the ratio is the `reference` column over the first.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ostrane::bench {
+
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  TableReporter(std::vector<std::string> columns, std::string reference)
+      : columns_(std::move(columns)), reference_(std::move(reference)) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      const bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
+      if (!median && !single) continue;
+      const std::string name = r.run_name.function_name;
+      const size_t slash = name.rfind('/');
+      if (slash == std::string::npos || r.iterations == 0) continue;
+      const std::string row = name.substr(0, slash), column = name.substr(slash + 1);
+      if (!cells_.count(row)) order_.push_back(row);
+      cells_[row][column] = r.real_accumulated_time / double(r.iterations) * 1e3;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintTable() const {
+    std::printf("\n| scene | ");
+    for (const auto& c : columns_) std::printf("%s (ms) | ", c.c_str());
+    std::printf("%s / %s |\n|---|", reference_.c_str(), columns_.front().c_str());
+    for (size_t i = 0; i <= columns_.size(); ++i) std::printf("---:|");
+    std::printf("\n");
+    for (const auto& row : order_) {
+      const auto& cells = cells_.at(row);
+      std::printf("| %s | ", row.c_str());
+      for (const auto& c : columns_) {
+        const auto it = cells.find(c);
+        if (it == cells.end()) {
+          std::printf("- | ");
+        } else {
+          std::printf("%.3f | ", it->second);
+        }
+      }
+      const auto first = cells.find(columns_.front()), ref = cells.find(reference_);
+      if (first != cells.end() && ref != cells.end() && first->second > 0) {
+        std::printf("%.0fx |\n", ref->second / first->second);
+      } else {
+        std::printf("- |\n");
+      }
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  std::vector<std::string> columns_;
+  std::string reference_;
+  std::vector<std::string> order_;
+  std::map<std::string, std::map<std::string, double>> cells_;
+};
+
+}  // namespace ostrane::bench
