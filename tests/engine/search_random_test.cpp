@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <random>
+#include <string>
 
 #include "engine/BitmapData.h"
+#include "engine/FastSearch.h"
 #include "tests/engine/Pictures.h"
 
 namespace ostrane {
@@ -38,57 +40,140 @@ std::pair<int, int> RefFind(const Rows& hay, const Rows& needle, const TColorTol
   return {-1, -1};
 }
 
-TEST(SearchEquivalence, AgreesWithReferenceOnRandomCases) {
-  std::mt19937 rng(20261208);
+// One seeded case: a haystack and a needle from a palette of a few nearby colours, the needle
+// often cut from the haystack and sometimes altered in one pixel.
+struct Case {
+  Rows hay, needle;
+  TColorTolerance tol;
+};
+
+template <typename Pick>
+Case MakeCase(Pick pick, int maxW, int maxH) {
+  Case c;
+  const int hw = pick(1, maxW), hh = pick(1, maxH);
+  // Needles from 1 x 1 up to the haystack's own width, and now and then one wider or taller.
+  int nw;
+  switch (pick(0, 3)) {
+    case 0:
+      nw = 1;
+      break;
+    case 1:
+      nw = hw + (pick(0, 9) == 0 ? 1 : 0);
+      break;
+    default:
+      nw = pick(1, std::min(hw + 1, pick(0, 1) ? 6 : maxW));
+      break;
+  }
+  const int nh = pick(0, 4) == 0 ? 1 : pick(1, std::min(hh + 1, 5));
+  std::vector<uint32_t> palette;
+  for (int k = pick(1, 3); k > 0; --k)
+    palette.push_back(MakePixel(uint8_t(pick(0, 3) * 10), uint8_t(200 + pick(0, 2) * 13),
+                                uint8_t(pick(0, 1) * 255)));
+  c.hay.assign(hh, std::vector<uint32_t>(hw));
+  for (auto& row : c.hay)
+    for (auto& p : row)
+      p = palette[pick(0, int(palette.size()) - 1)];
+  c.needle.assign(nh, std::vector<uint32_t>(nw));
+  const bool cut = nw <= hw && nh <= hh && pick(0, 2) != 0;
+  const int cx = cut ? pick(0, hw - nw) : 0, cy = cut ? pick(0, hh - nh) : 0;
+  for (int r = 0; r < nh; ++r)
+    for (int col = 0; col < nw; ++col)
+      c.needle[r][col] = cut ? c.hay[cy + r][cx + col] : palette[pick(0, int(palette.size()) - 1)];
+  if (cut && pick(0, 1)) c.needle[pick(0, nh - 1)][pick(0, nw - 1)] ^= uint32_t(pick(1, 15));
+  const int tv = pick(0, 4) == 0 ? pick(-2, 255) : pick(0, 30);
+  c.tol = {tv, pick(0, 3) ? tv : pick(-2, 255), pick(0, 5) ? tv : pick(-2, 40)};
+  return c;
+}
+
+// Runs `cases` seeded cases at the current level and returns how many had an exact match.
+int CheckCases(uint32_t seed, int cases, int maxW, int maxH, bool offsets, int* hashed = nullptr) {
+  std::mt19937 rng(seed);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   int found = 0;
-  constexpr int kCases = 6000;
-  for (int i = 0; i < kCases; ++i) {
-    const int hw = pick(1, 14), hh = pick(1, 10);
-    const int nw = pick(1, std::min(hw + 1, 6)), nh = pick(1, std::min(hh + 1, 5));
-    // A small palette of nearby colours, so that tolerance decides.
-    std::vector<uint32_t> palette;
-    for (int k = pick(1, 3); k > 0; --k)
-      palette.push_back(MakePixel(uint8_t(pick(0, 3) * 10), uint8_t(200 + pick(0, 2) * 13),
-                                  uint8_t(pick(0, 1) * 255)));
-    Rows hay(hh, std::vector<uint32_t>(hw));
-    for (auto& row : hay)
-      for (auto& p : row)
-        p = palette[pick(0, int(palette.size()) - 1)];
-    Rows needle(nh, std::vector<uint32_t>(nw));
-    const bool cut = nw <= hw && nh <= hh && pick(0, 2) != 0;
-    const int cx = cut ? pick(0, hw - nw) : 0, cy = cut ? pick(0, hh - nh) : 0;
-    for (int r = 0; r < nh; ++r)
-      for (int c = 0; c < nw; ++c)
-        needle[r][c] = cut ? hay[cy + r][cx + c] : palette[pick(0, int(palette.size()) - 1)];
-    if (cut && pick(0, 1)) needle[pick(0, nh - 1)][pick(0, nw - 1)] ^= uint32_t(pick(1, 15));
-
+  for (int i = 0; i < cases; ++i) {
+    const Case c = MakeCase(pick, maxW, maxH);
     TBDBitmapData h, n;
-    testing::Fill(h, hay);
-    testing::Fill(n, needle);
-    const int tv = pick(0, 4) == 0 ? pick(-2, 255) : pick(0, 30);
-    const TColorTolerance tol{tv, pick(0, 3) ? tv : pick(-2, 40), tv};
-
+    testing::Fill(h, c.hay);
+    testing::Fill(n, c.needle);
+    const std::string where = "seed " + std::to_string(seed) + " case " + std::to_string(i) +
+                              " hay " + std::to_string(h.Width) + "x" + std::to_string(h.Height) +
+                              " needle " + std::to_string(n.Width) + "x" + std::to_string(n.Height);
     int32_t x = 7, y = 7;
-    const auto want = RefFind(hay, needle, nullptr);
-    ASSERT_EQ(h.FindImage(n, x, y), want.first >= 0) << "case " << i;
-    ASSERT_EQ(std::pair(int(x), int(y)), want) << "case " << i;
-    const auto wantT = RefFind(hay, needle, &tol);
-    ASSERT_EQ(h.FindImageWithTolerance(n, tol, x, y), wantT.first >= 0) << "case " << i;
-    ASSERT_EQ(std::pair(int(x), int(y)), wantT) << "case " << i;
+    const auto want = RefFind(c.hay, c.needle, nullptr);
+    EXPECT_EQ(h.FindImage(n, x, y), want.first >= 0) << where;
+    EXPECT_EQ(std::pair(int(x), int(y)), want) << where;
+    const auto wantT = RefFind(c.hay, c.needle, &c.tol);
+    EXPECT_EQ(h.FindImageWithTolerance(n, c.tol, x, y), wantT.first >= 0)
+        << where << " tol " << c.tol.R << "," << c.tol.G << "," << c.tol.B;
+    EXPECT_EQ(std::pair(int(x), int(y)), wantT)
+        << where << " tol " << c.tol.R << "," << c.tol.G << "," << c.tol.B;
+    if (hashed) {
+      search::Trace trace;
+      search::Find(h, n, nullptr, x, y, &trace);
+      *hashed += trace.method == search::Method::Hash;
+    }
+    if (::testing::Test::HasFailure()) return found;
     found += want.first >= 0;
 
-    for (int k = 0; k < 4; ++k) {
-      const int ox = pick(-1, hw), oy = pick(-1, hh);
-      ASSERT_EQ(h.MatchAt(n, ox, oy), RefMatch(hay, needle, ox, oy, nullptr)) << "case " << i;
-      ASSERT_EQ(h.MatchAtWithTolerance(n, tol, ox, oy), RefMatch(hay, needle, ox, oy, &tol))
-          << "case " << i;
+    for (int k = 0; offsets && k < 4; ++k) {
+      const int ox = pick(-1, h.Width), oy = pick(-1, h.Height);
+      EXPECT_EQ(h.MatchAt(n, ox, oy), RefMatch(c.hay, c.needle, ox, oy, nullptr)) << where;
+      EXPECT_EQ(h.MatchAtWithTolerance(n, c.tol, ox, oy), RefMatch(c.hay, c.needle, ox, oy, &c.tol))
+          << where;
     }
   }
+  return found;
+}
+
+// Every dispatch level the processor offers; the search must answer the same at each.
+class SearchEquivalence : public ::testing::TestWithParam<search::Level> {
+ protected:
+  void SetUp() override {
+    if (search::ForceLevel(GetParam()) != GetParam()) GTEST_SKIP() << "level not available";
+  }
+  void TearDown() override {
+    search::ForceLevel(search::Level::Avx2);
+    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+  }
+};
+
+TEST_P(SearchEquivalence, AgreesWithReferenceOnSmallRandomCases) {
+  constexpr int kCases = 12000;
+  const int found = CheckCases(20261208, kCases, 14, 10, true);
   // The generator must produce both outcomes often, or the comparison proves little.
   EXPECT_GT(found, kCases / 4);
   EXPECT_LT(found, kCases * 3 / 4 + kCases / 5);
 }
+
+// Widths up to 100 pixels run the 32- and 16-pixel vector blocks and every tail length, with
+// every row padding.
+TEST_P(SearchEquivalence, AgreesWithReferenceOnWideRandomCases) {
+  CheckCases(7, 4000, 100, 6, false);
+}
+
+// With no patience for candidates, the exact search changes to the rolling hash after its first
+// row: the hash must find the same first match.
+TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
+  search::SetHashSwitchWork(0);
+  int hashed = 0;
+  CheckCases(99, 4000, 40, 24, false, &hashed);
+  EXPECT_GT(hashed, 500);  // the others are found in their first row or have only one
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, SearchEquivalence,
+                         ::testing::Values(search::Level::Scalar, search::Level::Sse2,
+                                           search::Level::Avx2),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case search::Level::Scalar:
+                               return std::string("Scalar");
+                             case search::Level::Sse2:
+                               return std::string("Sse2");
+                             case search::Level::Avx2:
+                               return std::string("Avx2");
+                           }
+                           return std::string("Unknown");
+                         });
 
 }  // namespace
 }  // namespace ostrane

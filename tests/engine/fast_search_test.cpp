@@ -1,0 +1,262 @@
+// The choices the fast search makes (anchor, second probe, learned checks, rolling hash, the
+// answers decided without pixels) and its vector kernels at every tail length.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "engine/BitmapData.h"
+#include "engine/FastSearch.h"
+#include "engine/Search.h"
+#include "engine/simd/Kernels.h"
+#include "tests/engine/Pictures.h"
+
+namespace ostrane {
+namespace {
+
+using search::Level;
+using search::Method;
+using search::Trace;
+using testing::Fill;
+using testing::Paste;
+using testing::Rows;
+using testing::Solid;
+
+struct Answer {
+  bool found;
+  int32_t x, y;
+  friend bool operator==(const Answer&, const Answer&) = default;
+};
+
+Answer Fast(const TBDBitmapData& hay, const TBDBitmapData& needle, const TColorTolerance* tol,
+            Trace* trace = nullptr) {
+  Answer a{};
+  a.found = search::Find(hay, needle, tol, a.x, a.y, trace);
+  return a;
+}
+
+Answer Scan(const TBDBitmapData& hay, const TBDBitmapData& needle, const TColorTolerance* tol) {
+  Answer a{};
+  a.found = tol ? search::ScanWithTolerance(hay, needle, *tol, a.x, a.y)
+                : search::ScanExact(hay, needle, a.x, a.y);
+  return a;
+}
+
+constexpr TColorTolerance kTol25{25, 25, 25};
+
+std::vector<Level> Levels() {
+  std::vector<Level> levels{Level::Scalar};
+  if (search::ForceLevel(Level::Sse2) == Level::Sse2) levels.push_back(Level::Sse2);
+  if (search::ForceLevel(Level::Avx2) == Level::Avx2) levels.push_back(Level::Avx2);
+  return levels;
+}
+
+class FastSearch : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    search::ForceLevel(Level::Avx2);
+    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+  }
+};
+
+TEST_F(FastSearch, ForcedLevelIsUsedAndClampedToWhatExists) {
+  EXPECT_EQ(search::ForceLevel(Level::Scalar), Level::Scalar);
+  EXPECT_EQ(search::ActiveLevel(), Level::Scalar);
+  TBDBitmapData hay, needle;
+  Fill(hay, Solid(4, 4, 0x101010));
+  Fill(needle, Solid(2, 2, 0x101010));
+  Trace trace;
+  Fast(hay, needle, nullptr, &trace);
+  EXPECT_EQ(trace.level, Level::Scalar);
+  const Level best = search::ForceLevel(Level::Avx2);
+  EXPECT_EQ(search::ActiveLevel(), best);
+#if defined(__x86_64__)
+  EXPECT_NE(best, Level::Scalar) << "x86-64 always has SSE2";
+#endif
+}
+
+TEST_F(FastSearch, AnswersDecidedWithoutPixels) {
+  TBDBitmapData hay, needle, wide, empty;
+  Fill(hay, Solid(6, 5, 0x336699));
+  Fill(needle, Solid(2, 2, 0x336699));
+  Fill(wide, Solid(7, 1, 0x336699));
+  struct Case {
+    const TBDBitmapData* needle;
+    TColorTolerance tol;
+    bool exact;
+    Method method;
+    Answer want;
+  };
+  const Case cases[] = {
+      {&wide, {}, true, Method::Trivial, {false, -1, -1}},
+      {&wide, {255, 255, 255}, false, Method::Trivial, {false, -1, -1}},
+      // A negative tolerance in any one channel matches nothing, not even equal pixels.
+      {&needle, {-1, 5, 5}, false, Method::Trivial, {false, -1, -1}},
+      {&needle, {5, 5, -2}, false, Method::Trivial, {false, -1, -1}},
+      // 255 and more in every channel matches everything: the first offset.
+      {&needle, {255, 300, 1000}, false, Method::Trivial, {true, 0, 0}},
+      // 255 in two channels only is a real search.
+      {&needle, {255, 255, 0}, false, Method::Anchor, {true, 0, 0}},
+      {&empty, {}, true, Method::Reference, Scan(hay, empty, nullptr)},
+  };
+  for (const Case& c : cases) {
+    Trace trace;
+    const Answer got = Fast(hay, *c.needle, c.exact ? nullptr : &c.tol, &trace);
+    EXPECT_EQ(got, c.want) << c.tol.R << "," << c.tol.G << "," << c.tol.B;
+    EXPECT_EQ(trace.method, c.method) << c.tol.R << "," << c.tol.G << "," << c.tol.B;
+  }
+}
+
+TEST_F(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
+  // A white screen; the needle is white with one red and one blue pixel, found twice.
+  Rows screen = Solid(300, 120, 0xFFFFFF);
+  Rows mark = Solid(20, 10, 0xFFFFFF);
+  mark[3][5] = 0xFF0000;
+  mark[8][17] = 0x0000FF;
+  Paste(screen, mark, 250, 90);
+  Paste(screen, mark, 40, 100);
+  TBDBitmapData hay, needle;
+  Fill(hay, screen);
+  Fill(needle, mark);
+  for (const Level level : Levels()) {
+    search::ForceLevel(level);
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
+      Trace trace;
+      EXPECT_EQ(Fast(hay, needle, tol, &trace), (Answer{true, 250, 90}));
+      EXPECT_EQ(trace.method, Method::Anchor);
+      EXPECT_TRUE((trace.anchorX == 5 && trace.anchorY == 3) ||
+                  (trace.anchorX == 17 && trace.anchorY == 8))
+          << trace.anchorX << "," << trace.anchorY;
+      EXPECT_LE(trace.candidates, 4);
+    }
+  }
+}
+
+TEST_F(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
+  // Horizontal stripes of two colours; the needle is a piece of them whose last pixel has the
+  // other stripe's colour, so every pixel but one agrees at half the offsets.
+  Rows screen(200, std::vector<uint32_t>(300));
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x)
+      screen[y][x] = (y & 1) ? 0xE0E0E0 : 0x202020;
+  Rows piece(24, std::vector<uint32_t>(24));
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 24; ++x)
+      piece[y][x] = screen[y][x];
+  piece[23][23] = 0x202020;
+  TBDBitmapData hay, needle;
+  Fill(hay, screen);
+  Fill(needle, piece);
+  const int64_t offsets = (300 - 24 + 1) * (200 - 24 + 1);
+  for (const Level level : Levels()) {
+    search::ForceLevel(level);
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
+      Trace trace;
+      EXPECT_EQ(Fast(hay, needle, tol, &trace), (Answer{false, -1, -1}));
+      EXPECT_EQ(trace.method, Method::Anchor);
+      EXPECT_GE(trace.learned, 1);
+      // Once learned, the failing pixel filters in the vector scan: few offsets get through.
+      EXPECT_LT(trace.candidates, offsets / 20);
+    }
+  }
+}
+
+// Two-colour noise: every needle pixel is common, so candidates abound and verification fails
+// at varying pixels. The exact search changes to the rolling hash; the tolerant one cannot.
+TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
+  std::mt19937 rng(5);
+  Rows screen(80, std::vector<uint32_t>(120));
+  for (auto& row : screen)
+    for (auto& p : row)
+      p = (rng() & 1) ? 0x000000 : 0xFFFFFF;
+  search::SetHashSwitchWork(0.05);
+  for (const Level level : Levels()) {
+    search::ForceLevel(level);
+    // The needle cut from several places: before the change-over row and well after it.
+    for (const auto& [cx, cy] :
+         {std::pair{3, 0}, std::pair{50, 2}, std::pair{100, 60}, std::pair{110, 72}}) {
+      const int nw = 10, nh = 8;
+      Rows piece(nh, std::vector<uint32_t>(nw));
+      for (int y = 0; y < nh; ++y)
+        for (int x = 0; x < nw; ++x)
+          piece[y][x] = screen[cy + y][cx + x];
+      TBDBitmapData hay, needle;
+      Fill(hay, screen);
+      Fill(needle, piece);
+      Trace trace;
+      const Answer want = Scan(hay, needle, nullptr);
+      EXPECT_EQ(Fast(hay, needle, nullptr, &trace), want) << cx << "," << cy;
+      if (cy >= 60) {
+        EXPECT_EQ(trace.method, Method::Hash) << cx << "," << cy;
+        EXPECT_GT(trace.hashFromRow, 0);
+        EXPECT_LE(trace.hashFromRow, want.y);
+      }
+      // Never found: the needle altered in one pixel, to the other common colour.
+      piece[nh - 1][nw - 1] ^= 0xFFFFFF;
+      Fill(needle, piece);
+      EXPECT_EQ(Fast(hay, needle, nullptr, &trace), (Answer{false, -1, -1}));
+      EXPECT_EQ(trace.method, Method::Hash);
+      const TColorTolerance tol{10, 10, 10};
+      EXPECT_EQ(Fast(hay, needle, &tol, &trace), Scan(hay, needle, &tol));
+      EXPECT_EQ(trace.method, Method::Anchor);
+    }
+  }
+}
+
+// The kernels read exactly the bytes they are given: the buffers here end where the data ends,
+// so a load past the end is caught by the address sanitizer.
+TEST_F(FastSearch, AnchorScanMatchesScalarAtEveryLength) {
+  std::mt19937 rng(11);
+  const auto& scalar = search::simd::KernelsFor(Level::Scalar);
+  const uint8_t lo[3] = {10, 0, 200}, hi[3] = {20, 255, 210};
+  const uint8_t lo2[3] = {0, 0, 0}, hi2[3] = {128, 128, 128};
+  const auto range = search::simd::MakeRange(lo, hi);
+  const auto range2 = search::simd::MakeRange(lo2, hi2);
+  for (const Level level : Levels()) {
+    const auto& k = search::simd::KernelsFor(level);
+    for (int count = 0; count <= 100; ++count) {
+      std::vector<uint8_t> a(3 * size_t(count)), b(3 * size_t(count));
+      for (size_t i = 0; i < a.size(); ++i) {
+        a[i] = uint8_t(i % 3 == 0 ? 5 + rng() % 20 : i % 3 == 2 ? 195 + rng() % 20 : rng());
+        b[i] = uint8_t(rng());
+      }
+      for (const bool two : {false, true}) {
+        std::vector<int32_t> want(size_t(count) + 1), got(size_t(count) + 1);
+        const uint8_t* second = two ? b.data() : nullptr;
+        const int32_t nw = scalar.anchorScan(a.data(), range, second, range2, count, want.data());
+        const int32_t ng = k.anchorScan(a.data(), range, second, range2, count, got.data());
+        ASSERT_EQ(ng, nw) << "count " << count;
+        want.resize(size_t(nw));
+        got.resize(size_t(ng));
+        EXPECT_EQ(got, want) << "count " << count;
+      }
+    }
+  }
+}
+
+TEST_F(FastSearch, RowToleranceMatchesScalarAtEveryLengthAndMismatchPosition) {
+  uint8_t tol[96];
+  for (int i = 0; i < 96; ++i)
+    tol[i] = uint8_t(i % 3 == 0 ? 3 : i % 3 == 1 ? 0 : 255);
+  for (const Level level : Levels()) {
+    const auto& k = search::simd::KernelsFor(level);
+    for (int bytes = 0; bytes <= 3 * 70; bytes += 3) {
+      std::vector<uint8_t> h(static_cast<size_t>(bytes)), n(static_cast<size_t>(bytes));
+      for (int i = 0; i < bytes; ++i) {
+        n[i] = uint8_t(100 + i % 50);
+        h[i] = uint8_t(n[i] + (i % 3 == 0 ? (i % 7) - 3 : i % 3 == 2 ? 150 : 0));
+      }
+      EXPECT_TRUE(k.rowWithin(h.data(), n.data(), bytes, tol)) << bytes;
+      // One byte one step past its channel's limit, at every position.
+      for (int at = 0; at < bytes; ++at) {
+        if (at % 3 == 2) continue;  // red accepts any difference here
+        std::vector<uint8_t> bad = h;
+        bad[at] = uint8_t(n[at] + (at % 3 == 0 ? 4 : 1));
+        EXPECT_FALSE(k.rowWithin(bad.data(), n.data(), bytes, tol)) << bytes << " at " << at;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrane
