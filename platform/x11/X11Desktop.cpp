@@ -14,36 +14,49 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Error.h"
 
 namespace ostrane::platform::x11 {
 
-// One grabbed image and whatever backs it; released on every path by the destructor.
+// One grabbed image; a shared-memory image only borrows the desktop's segment.
 struct X11Desktop::Image {
-  Display* display = nullptr;
   XImage* image = nullptr;
-  XShmSegmentInfo shm{};
-  bool shmAttached = false;
+  bool shared = false;
 
-  Image() {
-    shm.shmid = -1;
-    shm.shmaddr = reinterpret_cast<char*>(-1);
-  }
+  Image() = default;
   ~Image() {
-    if (shmAttached) {
-      XShmDetach(display, &shm);
-      XSync(display, False);
-    }
-    if (image) {
-      if (shm.shmid >= 0) image->data = nullptr;  // the segment is not Xlib's to free
-      XDestroyImage(image);
-    }
-    // Removing twice is harmless; removing once is needed on the paths that failed early.
-    if (shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm.shmaddr);
-    if (shm.shmid >= 0) shmctl(shm.shmid, IPC_RMID, nullptr);
+    if (!image) return;
+    if (shared) image->data = nullptr;  // the segment is not Xlib's to free
+    XDestroyImage(image);
   }
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
+};
+
+// A System V shared-memory segment attached to the server; released with the desktop, when a
+// larger capture needs a bigger one, and on every failure.
+struct X11Desktop::Segment {
+  Display* display;
+  XShmSegmentInfo info{};
+  size_t bytes = 0;
+  bool attached = false;
+
+  explicit Segment(Display* d) : display(d) {
+    info.shmid = -1;
+    info.shmaddr = reinterpret_cast<char*>(-1);
+  }
+  ~Segment() {
+    if (attached) {
+      XShmDetach(display, &info);
+      XSync(display, False);
+    }
+    if (info.shmaddr != reinterpret_cast<char*>(-1)) shmdt(info.shmaddr);
+    // Removing twice is harmless; removing once is needed on the paths that failed early.
+    if (info.shmid >= 0) shmctl(info.shmid, IPC_RMID, nullptr);
+  }
+  Segment(const Segment&) = delete;
+  Segment& operator=(const Segment&) = delete;
 };
 
 namespace {
@@ -88,11 +101,7 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
                         static_cast<ptrdiff_t>(r) * image->bytes_per_line;
       uint8_t* dst =
           bits + static_cast<ptrdiff_t>(outHeight - 1 - (topRow + r)) * lineBytes + 3 * col;
-      for (int c = 0; c < w; ++c, src += 4, dst += 3) {
-        dst[0] = src[0];
-        dst[1] = src[1];
-        dst[2] = src[2];
-      }
+      ConvertBgrxRow(src, dst, w);
     }
     return true;
   }
@@ -143,8 +152,11 @@ X11Desktop::X11Desktop(_XDisplay* display) : display_(display) {
 }
 
 X11Desktop::~X11Desktop() {
+  segment_.reset();  // detaching needs the connection
   XCloseDisplay(display_);
 }
+
+size_t X11Desktop::SharedSegmentBytes() const { return segment_ ? segment_->bytes : 0; }
 
 ScreenSize X11Desktop::GetScreenSize() {
   Window root = 0;
@@ -157,40 +169,53 @@ ScreenSize X11Desktop::GetScreenSize() {
   return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
-bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
-  const int screen = DefaultScreen(display_);
-  image.display = display_;
-  image.image =
-      XShmCreateImage(display_, DefaultVisual(display_, screen),
-                      static_cast<unsigned>(DefaultDepth(display_, screen)), ZPixmap, nullptr,
-                      &image.shm, static_cast<unsigned>(w), static_cast<unsigned>(h));
-  if (!image.image) return false;
-  const size_t bytes = static_cast<size_t>(image.image->bytes_per_line) * image.image->height;
-  image.shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-  if (image.shm.shmid < 0) return false;
-  image.shm.shmaddr = static_cast<char*>(shmat(image.shm.shmid, nullptr, 0));
-  if (image.shm.shmaddr == reinterpret_cast<char*>(-1)) return false;
-  image.image->data = image.shm.shmaddr;
-  image.shm.readOnly = False;
+bool X11Desktop::EnsureSegment(size_t bytes) {
+  if (segment_ && segment_->bytes >= bytes) return true;
+  segment_.reset();
+  auto segment = std::make_unique<Segment>(display_);
+  segment->info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (segment->info.shmid < 0) return false;
+  segment->info.shmaddr = static_cast<char*>(shmat(segment->info.shmid, nullptr, 0));
+  if (segment->info.shmaddr == reinterpret_cast<char*>(-1)) return false;
+  segment->info.readOnly = False;
   {
     ErrorTrap trap(display_);
-    XShmAttach(display_, &image.shm);
+    XShmAttach(display_, &segment->info);
     if (trap.Failed()) {
       useShm_ = false;  // the server cannot reach our memory (a remote display)
       return false;
     }
   }
-  image.shmAttached = true;
+  segment->attached = true;
   // Marked for removal now, so the segment goes away with the process whatever happens.
-  shmctl(image.shm.shmid, IPC_RMID, nullptr);
+  shmctl(segment->info.shmid, IPC_RMID, nullptr);
+  segment->bytes = bytes;
+  segment_ = std::move(segment);
+  return true;
+}
+
+bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
+  const int screen = DefaultScreen(display_);
+  XShmSegmentInfo sizing{};
+  image.image =
+      XShmCreateImage(display_, DefaultVisual(display_, screen),
+                      static_cast<unsigned>(DefaultDepth(display_, screen)), ZPixmap, nullptr,
+                      &sizing, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  if (!image.image) return false;
+  image.shared = true;
+  const size_t bytes = static_cast<size_t>(image.image->bytes_per_line) * image.image->height;
+  if (!EnsureSegment(bytes)) return false;
+  image.image->data = segment_->info.shmaddr;
+  image.image->obdata = reinterpret_cast<char*>(&segment_->info);
   ErrorTrap trap(display_);
   const Bool ok = XShmGetImage(display_, root_, image.image, x, y, AllPlanes);
-  return ok && !trap.Failed();
+  if (ok && !trap.Failed()) return true;
+  segment_.reset();  // a fresh segment next time, in case this one is what failed
+  return false;
 }
 
 bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
   ErrorTrap trap(display_);
-  image.display = display_;
   image.image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h),
                           AllPlanes, ZPixmap);
   return image.image && !trap.Failed();

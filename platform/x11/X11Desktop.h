@@ -2,6 +2,7 @@
 // offered), pointer and buttons through XTest, the screen size from the root window.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -29,10 +30,14 @@ class X11Desktop : public Desktop {
   bool SharedMemoryAvailable() const { return useShm_; }
   // Tests turn shared memory off to exercise the XGetImage path.
   void SetUseSharedMemory(bool on) { useShm_ = on && shmOffered_; }
+  // Bytes of the shared-memory segment kept between captures; 0 when none is held.
+  size_t SharedSegmentBytes() const;
 
  private:
   explicit X11Desktop(_XDisplay* display);
   struct Image;
+  struct Segment;
+  bool EnsureSegment(size_t bytes);
   bool GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& image);
   bool GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& image);
   void Button(bool press);
@@ -42,6 +47,8 @@ class X11Desktop : public Desktop {
   bool shmOffered_ = false;
   bool useShm_ = false;
   bool xtest_ = false;
+  // Kept while captures fit in it, so a pass does not create and attach a segment each time.
+  std::unique_ptr<Segment> segment_;
 };
 
 }  // namespace ostrane::platform::x11
