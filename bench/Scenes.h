@@ -24,7 +24,8 @@ struct Picture {
   uint32_t at(int x, int y) const { return px[static_cast<size_t>(y) * w + x]; }
   void Rect(int x0, int y0, int rw, int rh, uint32_t c) {
     for (int y = std::max(0, y0); y < std::min(h, y0 + rh); ++y)
-      for (int x = std::max(0, x0); x < std::min(w, x0 + rw); ++x) at(x, y) = c;
+      for (int x = std::max(0, x0); x < std::min(w, x0 + rw); ++x)
+        at(x, y) = c;
   }
 };
 
@@ -74,13 +75,15 @@ inline Picture Desktop() {
   for (int y = 0; y < kScreenH; ++y)
     for (int x = 0; x < kScreenW; ++x)
       p.at(x, y) = Mix(0x1E5A8C, 0x3FA07A, y + x / 8, kScreenH + kScreenW / 8);
-  for (int i = 0; i < 8; ++i) Icon(p, rng, 20, 20 + i * 90, 48);
+  for (int i = 0; i < 8; ++i)
+    Icon(p, rng, 20, 20 + i * 90, 48);
   for (int i = 0; i < 9; ++i) {
     const int w = 500 + int(rng() % 700), h = 300 + int(rng() % 500);
     const int x = 100 + int(rng() % (kScreenW - w - 100)), y = int(rng() % (kScreenH - 40 - h));
     p.Rect(x - 1, y - 1, w + 2, h + 2, 0x707070);
     for (int t = 0; t < 24; ++t)
-      for (int c = 0; c < w; ++c) p.at(x + c, y + t) = Mix(0x1F4E99, 0x6FA3E0, c, w);
+      for (int c = 0; c < w; ++c)
+        p.at(x + c, y + t) = Mix(0x1F4E99, 0x6FA3E0, c, w);
     p.Rect(x + w - 60, y + 4, 16, 16, 0xE04040);
     p.Rect(x, y + 24, w, h - 24, i % 3 ? 0xFFFFFF : 0xF0F0F0);
     Text(p, rng, x + 10, y + 34, w - 20, (h - 60) / 16 - 4, i % 2 ? 0x000000 : 0x202020);
@@ -92,7 +95,8 @@ inline Picture Desktop() {
   p.Rect(1300, 600, 600, 420, 0xFFFFFF);
   Text(p, rng, 1310, 610, 580, 25, 0x000000);
   p.Rect(0, kScreenH - 40, kScreenW, 40, 0x2B2B2B);
-  for (int i = 0; i < 30; ++i) Icon(p, rng, 60 + i * 60, kScreenH - 36, 32);
+  for (int i = 0; i < 30; ++i)
+    Icon(p, rng, 60 + i * 60, kScreenH - 36, 32);
   Text(p, rng, 1820, kScreenH - 28, 80, 1, 0xFFFFFF);
   return p;
 }
@@ -107,21 +111,24 @@ inline Picture MostlyWhite() {
 inline Picture Striped() {
   Picture p(kScreenW, kScreenH, 0);
   for (int y = 0; y < kScreenH; ++y)
-    for (int x = 0; x < kScreenW; ++x) p.at(x, y) = (y & 1) ? 0xE0E0E0 : 0x202020;
+    for (int x = 0; x < kScreenW; ++x)
+      p.at(x, y) = (y & 1) ? 0xE0E0E0 : 0x202020;
   return p;
 }
 
 inline Picture Cut(const Picture& from, int x0, int y0, int w, int h) {
   Picture p(w, h, 0);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) p.at(x, y) = from.at(x0 + x, y0 + y);
+    for (int x = 0; x < w; ++x)
+      p.at(x, y) = from.at(x0 + x, y0 + y);
   return p;
 }
 
 inline void Load(TBDBitmapData& b, const Picture& p) {
   b.SetSize(p.w, p.h);
   for (int y = 0; y < p.h; ++y)
-    for (int x = 0; x < p.w; ++x) b.SetPixel(x, y, p.at(x, y));
+    for (int x = 0; x < p.w; ++x)
+      b.SetPixel(x, y, p.at(x, y));
 }
 
 }  // namespace ostrane::bench

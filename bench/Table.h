@@ -33,9 +33,11 @@ class TableReporter : public benchmark::ConsoleReporter {
 
   void PrintTable() const {
     std::printf("\n| scene | ");
-    for (const auto& c : columns_) std::printf("%s (ms) | ", c.c_str());
+    for (const auto& c : columns_)
+      std::printf("%s (ms) | ", c.c_str());
     std::printf("%s / %s |\n|---|", reference_.c_str(), columns_.front().c_str());
-    for (size_t i = 0; i <= columns_.size(); ++i) std::printf("---:|");
+    for (size_t i = 0; i <= columns_.size(); ++i)
+      std::printf("---:|");
     std::printf("\n");
     for (const auto& row : order_) {
       const auto& cells = cells_.at(row);

@@ -75,10 +75,12 @@ int main(int argc, char** argv) {
   static const TColorTolerance similarity90{25, 25, 25};
   const std::string best = search::ActiveLevel() == search::Level::Avx2 ? "fast" : "fast";
   for (const Scene& scene : scenes) {
-    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &similarity90}) {
+    for (const TColorTolerance* tol :
+         {static_cast<const TColorTolerance*>(nullptr), &similarity90}) {
       const std::string row = scene.name + (tol ? ", similarity 90" : ", exact");
       for (const std::string method : {"fast", "SSE2", "scan"}) {
-        auto* b = benchmark::RegisterBenchmark((row + "/" + method).c_str(), Run, scene, tol, method);
+        auto* b =
+            benchmark::RegisterBenchmark((row + "/" + method).c_str(), Run, scene, tol, method);
         b->Unit(benchmark::kMillisecond)->UseRealTime();
         if (method != "scan") {
           b->Repetitions(7)->MinTime(0.05)->ReportAggregatesOnly(true);

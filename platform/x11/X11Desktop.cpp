@@ -156,7 +156,9 @@ X11Desktop::~X11Desktop() {
   XCloseDisplay(display_);
 }
 
-size_t X11Desktop::SharedSegmentBytes() const { return segment_ ? segment_->bytes : 0; }
+size_t X11Desktop::SharedSegmentBytes() const {
+  return segment_ ? segment_->bytes : 0;
+}
 
 ScreenSize X11Desktop::GetScreenSize() {
   Window root = 0;
@@ -224,8 +226,6 @@ bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& im
 CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                   int32_t lineBytes) {
   if (w <= 0 || h <= 0) return CaptureResult::ReadFailed;
-  // Everything outside the screen reads as black, as the Windows copy yields.
-  std::memset(bits, 0, static_cast<size_t>(lineBytes) * static_cast<size_t>(h));
 
   // Requests reaching past the root window raise BadMatch, so only the visible part is asked for.
   const ScreenSize screen = GetScreenSize();
@@ -233,6 +233,17 @@ CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, ui
   const int64_t y0 = std::max<int64_t>(y, 0);
   const int64_t x1 = std::min<int64_t>(int64_t{x} + w, screen.Width);
   const int64_t y1 = std::min<int64_t>(int64_t{y} + h, screen.Height);
+  // Everything outside the screen reads as black, as the Windows copy yields. A rectangle
+  // wholly on the screen is overwritten entirely, row padding aside.
+  const bool inside = x0 == x && y0 == y && x1 == int64_t{x} + w && y1 == int64_t{y} + h;
+  if (!inside) {
+    std::memset(bits, 0, static_cast<size_t>(lineBytes) * static_cast<size_t>(h));
+  } else if (lineBytes > 3 * w) {
+    for (int32_t r = 0; r < h; ++r) {
+      std::memset(bits + static_cast<ptrdiff_t>(r) * lineBytes + 3 * static_cast<ptrdiff_t>(w), 0,
+                  static_cast<size_t>(lineBytes - 3 * w));
+    }
+  }
   if (x1 <= x0 || y1 <= y0) return CaptureResult::Ok;
   const auto cx = static_cast<int32_t>(x0), cy = static_cast<int32_t>(y0);
   const auto cw = static_cast<int32_t>(x1 - x0), ch = static_cast<int32_t>(y1 - y0);
