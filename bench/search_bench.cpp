@@ -46,6 +46,14 @@ std::vector<Scene> Scenes() {
   Picture stripeNeedle = Cut(striped, 0, 0, 64, 64);
   stripeNeedle.at(63, 63) = striped.at(0, 0);  // the other stripe colour: common too
   s.push_back({"stripes, forced candidates", Bitmap(striped), Bitmap(stripeNeedle), true});
+  // Two-colour noise: every needle pixel common and failures at varying pixels, so the exact
+  // search ends up on the rolling hash.
+  std::mt19937 rng(77);
+  Picture noise(kScreenW, kScreenH, 0);
+  for (auto& v : noise.px) v = (rng() & 1) ? 0xFFFFFF : 0x000000;
+  Picture noiseNeedle = Cut(noise, 1000, 500, 64, 64);
+  noiseNeedle.at(63, 63) ^= 0xFFFFFF;
+  s.push_back({"noise, forced candidates", Bitmap(noise), Bitmap(noiseNeedle), true});
   return s;
 }
 

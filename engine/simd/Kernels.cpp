@@ -37,23 +37,27 @@ bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const ui
 }
 
 // The hash loops are written once and compiled for each level; the compiler vectorises them.
-[[gnu::always_inline]] inline void AccumulateBody(uint32_t* v, const uint8_t* row, int32_t bytes,
+[[gnu::always_inline]] inline void AccumulateBody(uint32_t* __restrict v,
+                                                  const uint8_t* __restrict row, int32_t bytes,
                                                   uint32_t c) {
   for (int32_t j = 0; j < bytes; ++j)
     v[j] = v[j] * c + row[j];
 }
 
-[[gnu::always_inline]] inline void RollBody(uint32_t* v, const uint8_t* oldRow,
-                                            const uint8_t* newRow, int32_t bytes, uint32_t c,
-                                            uint32_t cn) {
+[[gnu::always_inline]] inline void RollBody(uint32_t* __restrict v,
+                                            const uint8_t* __restrict oldRow,
+                                            const uint8_t* __restrict newRow, int32_t bytes,
+                                            uint32_t c, uint32_t cn) {
   for (int32_t j = 0; j < bytes; ++j)
     v[j] = v[j] * c - oldRow[j] * cn + newRow[j];
 }
 
-[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* v, const uint32_t* wt,
+[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* __restrict v,
+                                                        const uint32_t* __restrict wt,
                                                         int32_t width, int32_t nw,
-                                                        const uint32_t* tb, uint32_t* s,
-                                                        int32_t* out) {
+                                                        const uint32_t* __restrict tb,
+                                                        uint32_t* __restrict s,
+                                                        int32_t* __restrict out) {
   const int32_t bytes = 3 * width;
   for (int32_t j = 0; j < bytes; ++j)
     s[j + 1] = v[j] * wt[j];
