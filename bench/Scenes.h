@@ -104,7 +104,7 @@ inline Picture Desktop() {
 inline Picture MostlyWhite() {
   std::mt19937 rng(99);
   Picture p(kScreenW, kScreenH, 0xFFFFFF);
-  Icon(p, rng, 1804, 984, 56);  // inside a 4-pixel white border of the 64 x 64 needle
+  Icon(p, rng, 1816, 996, 32);  // inside a 16-pixel white border of the 64 x 64 needle
   return p;
 }
 

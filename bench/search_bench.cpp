@@ -38,21 +38,24 @@ std::vector<Scene> Scenes() {
   s.push_back({"desktop text 80x12", hay, Bitmap(Cut(desktop, 1500, 978, 80, 12)), false});
   const Picture white = MostlyWhite();
   s.push_back({"white, 64x64 icon", Bitmap(white), Bitmap(Cut(white, 1800, 980, 64, 64)), true});
+  // The comparison walks the needle's stored rows bottom row first, so the pixel it reaches last
+  // is the top row's right end.
   Picture flatNeedle(64, 64, 0x808080);
-  flatNeedle.at(63, 63) = 0x8080B0;
+  flatNeedle.at(63, 0) = 0x8080B0;
   s.push_back({"flat grey, last pixel differs", Bitmap(Picture(kScreenW, kScreenH, 0x808080)),
                Bitmap(flatNeedle), true});
   const Picture striped = Striped();
   Picture stripeNeedle = Cut(striped, 0, 0, 64, 64);
-  stripeNeedle.at(63, 63) = striped.at(0, 0);  // the other stripe colour: common too
+  stripeNeedle.at(63, 0) = striped.at(0, 1);  // the other stripe colour: common too
   s.push_back({"stripes, forced candidates", Bitmap(striped), Bitmap(stripeNeedle), true});
   // Two-colour noise: every needle pixel common and failures at varying pixels, so the exact
   // search ends up on the rolling hash.
   std::mt19937 rng(77);
   Picture noise(kScreenW, kScreenH, 0);
-  for (auto& v : noise.px) v = (rng() & 1) ? 0xFFFFFF : 0x000000;
+  for (auto& v : noise.px)
+    v = (rng() & 1) ? 0xFFFFFF : 0x000000;
   Picture noiseNeedle = Cut(noise, 1000, 500, 64, 64);
-  noiseNeedle.at(63, 63) ^= 0xFFFFFF;
+  noiseNeedle.at(63, 0) ^= 0xFFFFFF;
   s.push_back({"noise, forced candidates", Bitmap(noise), Bitmap(noiseNeedle), true});
   return s;
 }

@@ -311,7 +311,7 @@ class Searcher {
       tb[i] = target * bpow[i];
 
     std::vector<uint32_t> v(static_cast<size_t>(bytes), 0);
-    std::vector<uint32_t> s(static_cast<size_t>(bytes) + 1);
+    std::vector<uint32_t> s(4 * static_cast<size_t>(w) + 2);
     std::vector<int32_t> hits(static_cast<size_t>(lastX_) + 1);
     for (int32_t r = 0; r < nh; ++r)
       k_.accumulate(v.data(), RowFromTop(hay_, y0 + r), bytes, kC);

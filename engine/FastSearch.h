@@ -43,7 +43,7 @@ Level ForceLevel(Level level);
 // The exact search gives up on candidates and changes to the rolling hash once the work spent on
 // them exceeds this many units per haystack pixel (one unit per candidate, kRowWork per needle
 // row compared). Tests lower it to reach the change on small bitmaps.
-inline constexpr double kDefaultHashSwitchWork = 0.05;
+inline constexpr double kDefaultHashSwitchWork = 0.02;
 inline constexpr int64_t kRowWork = 4;
 void SetHashSwitchWork(double unitsPerPixel);
 

@@ -52,27 +52,42 @@ bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const ui
     v[j] = v[j] * c - oldRow[j] * cn + newRow[j];
 }
 
-[[gnu::always_inline]] inline int32_t WindowMatchesBody(const uint32_t* __restrict v,
-                                                        const uint32_t* __restrict wt,
-                                                        int32_t width, int32_t nw,
-                                                        const uint32_t* __restrict tb,
-                                                        uint32_t* __restrict s,
-                                                        int32_t* __restrict out) {
+[[gnu::always_inline]] inline int32_t WindowMatchesBody(
+    const uint32_t* __restrict v, const uint32_t* __restrict wt, int32_t width, int32_t nw,
+    const uint32_t* __restrict tb, uint32_t* __restrict s, int32_t* __restrict out) {
   const int32_t bytes = 3 * width;
   for (int32_t j = 0; j < bytes; ++j)
     s[j + 1] = v[j] * wt[j];
   // Prefix sums per pixel: s[3x] becomes the sum of the weighted columns left of pixel x.
-  s[0] = 0;
+  // Prefix sums per pixel, compacted in place to s[0..width]: s[x] is the sum of the weighted
+  // columns left of pixel x. Each write lands on a slot already read. The running sum stays in a
+  // register: a chain through memory would cost a store-to-load round trip per pixel.
+  uint32_t sum = 0;
   for (int32_t x = 0; x < width; ++x) {
     const ptrdiff_t j = 3 * static_cast<ptrdiff_t>(x);
-    s[j + 3] = s[j] + s[j + 1] + s[j + 2] + s[j + 3];
+    sum += s[j + 1] + s[j + 2] + s[j + 3];
+    s[x + 1] = sum;
   }
-  int32_t n = 0;
+  s[0] = 0;
+  // Zero where a window's hash equals the needle's, in a loop the compiler vectorises; then
+  // the rare zeros are picked out 8 at a time.
   const int32_t last = width - nw;
-  for (int32_t x = 0; x <= last; ++x) {
-    if (s[3 * static_cast<ptrdiff_t>(x + nw)] - s[3 * static_cast<ptrdiff_t>(x)] == tb[x]) {
-      out[n++] = x;
+  uint32_t* d = s + 3 * static_cast<ptrdiff_t>(width) + 1;
+  for (int32_t x = 0; x <= last; ++x)
+    d[x] = (s[x + nw] - s[x]) ^ tb[x];
+  int32_t n = 0;
+  int32_t x = 0;
+  for (; x + 8 <= last + 1; x += 8) {
+    uint32_t all = 1;
+    for (int k = 0; k < 8; ++k)
+      all &= d[x + k] != 0;
+    if (all) continue;
+    for (int k = 0; k < 8; ++k) {
+      if (d[x + k] == 0) out[n++] = x + k;
     }
+  }
+  for (; x <= last; ++x) {
+    if (d[x] == 0) out[n++] = x;
   }
   return n;
 }

@@ -33,7 +33,7 @@ struct Kernels {
   void (*roll)(uint32_t* v, const uint8_t* oldRow, const uint8_t* newRow, int32_t bytes, uint32_t c,
                uint32_t cn);
   // From the per-byte column hashes v of one row of `width` pixels: writes the offsets x in
-  // [0, width - nw] whose window of nw pixels hashes to tb[x]. s has room for 3 * width + 1
+  // [0, width - nw] whose window of nw pixels hashes to tb[x]. s has room for 4 * width + 2
   // entries; returns how many offsets were written to out.
   // wt holds a weight per byte column and tb[x] the needle's hash times the weight of pixel x.
   int32_t (*windowMatches)(const uint32_t* v, const uint32_t* wt, int32_t width, int32_t nw,
