@@ -15,6 +15,7 @@
 #include "engine/Types.h"
 #include "platform/x11/X11Desktop.h"
 #include "ui/Application.h"
+#include "ui/Timer.h"
 #include "ui/uMain.h"
 
 namespace {
@@ -31,7 +32,7 @@ void StartStatusReport(ostrane::ui::TfmMian& window) {
     const QString text =
         QStringLiteral("count=%1\nrunning=%2\nfind=%3,%4,%5,%6\nclick=%7,%8,%9,%10\n")
             .arg(window.lblCount->text())
-            .arg(window.PassRunning() ? 1 : 0)
+            .arg(window.timerSetPoint->Enabled() ? 1 : 0)
             .arg(window.edLeft1->text(), window.edTop1->text(), window.edRight1->text(),
                  window.edBottom1->text())
             .arg(window.edLeft2->text(), window.edTop2->text(), window.edRight2->text(),
