@@ -133,12 +133,17 @@ class HotKeyTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    // Leave the keyboard as the next test expects it.
-    if (!focus_.display()) return;
-    if (restoreNumLock_ >= 0) BindModifier(focus_.display(), XK_Num_Lock, restoreNumLock_);
-    const unsigned locked = LockedModifiers(focus_.display());
+    // Leave the keyboard as the next test expects it: locks off, then the map as it was.
+    Display* d = focus_.display();
+    if (!d) return;
+    const unsigned locked = LockedModifiers(d);
     if (locked & LockMask) Type("Caps_Lock");
-    if (locked & MaskOf(focus_.display(), XK_Num_Lock)) Type("Num_Lock");
+    for (const KeySym lock : {XK_Num_Lock, XK_Scroll_Lock}) {
+      const unsigned mask = MaskOf(d, lock);
+      if (mask && (locked & mask)) Type(XKeysymToString(lock));
+    }
+    for (const auto& [keysym, mod] : restore_)
+      BindModifier(d, keysym, mod);
   }
 
   // What a socket notifier on the hot-key connection would see: dispatches only when the
@@ -163,7 +168,8 @@ class HotKeyTest : public ::testing::Test {
   std::unique_ptr<X11Desktop> desktop_;
   std::vector<int32_t> delivered_;
   FocusWindow focus_;
-  int restoreNumLock_ = -1;  // the modifier to give Num Lock back after a test moved it
+  // Lock keys a test moved in the modifier map, and the modifier each goes back to (-1: none).
+  std::vector<std::pair<KeySym, int>> restore_;
 };
 
 TEST_F(HotKeyTest, KeysReachTheHandlerWhileAnotherWindowHasTheFocusInEveryLockState) {
@@ -212,7 +218,7 @@ TEST_F(HotKeyTest, NumLockOnAnotherModifierBitStillWorks) {
   while (usualMod < 8 && !(usual & (1u << usualMod)))
     ++usualMod;
   ASSERT_TRUE(BindModifier(d, XK_Num_Lock, Mod3MapIndex));
-  restoreNumLock_ = usualMod;
+  restore_.emplace_back(XK_Num_Lock, usualMod);
   ASSERT_EQ(MaskOf(d, XK_Num_Lock), unsigned{Mod3Mask});
   RegisterBoth();
   Type("Num_Lock");
@@ -221,13 +227,39 @@ TEST_F(HotKeyTest, NumLockOnAnotherModifierBitStillWorks) {
   EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
   Type("Num_Lock");
   ASSERT_TRUE(BindModifier(d, XK_Num_Lock, usualMod));
-  restoreNumLock_ = -1;
 
   // A change of the map while the keys are held is followed as well.
   Pump(1, 100);
   Type("Num_Lock");
   Type("F10");
   EXPECT_EQ(Pump(1), (std::vector<int32_t>{121}));
+}
+
+TEST_F(HotKeyTest, ScrollLockBoundToAModifierIsIgnoredToo) {
+  // Not bound in a default map; a user's map may bind it, here to Mod3.
+  Display* d = focus_.display();
+  ASSERT_EQ(MaskOf(d, XK_Scroll_Lock), 0u);
+  restore_.emplace_back(XK_Scroll_Lock, -1);
+  ASSERT_TRUE(BindModifier(d, XK_Scroll_Lock, Mod3MapIndex));
+  RegisterBoth();
+  Type("Scroll_Lock");
+  ASSERT_EQ(LockedModifiers(d), unsigned{Mod3Mask});
+  Type("F9");
+  Type("Num_Lock Caps_Lock F10");
+  EXPECT_EQ(Pump(2), (std::vector<int32_t>{120, 121}));
+}
+
+TEST_F(HotKeyTest, TheHandlerMayRegisterTheKeysAgain) {
+  // Registering anew from within a delivery, as a start-up routine run twice would.
+  desktop_->SetHotKeyHandler([this](int32_t vk) {
+    delivered_.push_back(vk);
+    desktop_->UnregisterHotKey(1);
+    desktop_->UnregisterHotKey(2);
+    RegisterBoth();
+  });
+  RegisterBoth();
+  Type("F9 F10 F9");
+  EXPECT_EQ(Pump(3), (std::vector<int32_t>{120, 121, 120}));
 }
 
 TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWorks) {
@@ -248,7 +280,8 @@ TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWork
       // The other program only holds F9 with Caps Lock; a plain F9 is nobody's and goes to the
       // focused window.
       bool reached = false;
-      for (const auto& [keysym, state] : focus_.Presses()) reached |= keysym == XK_F9;
+      for (const auto& [keysym, state] : focus_.Presses())
+        reached |= keysym == XK_F9;
       EXPECT_TRUE(reached) << "a partial grab was left behind";
     }
     XUngrabKey(other, f9, mods, root);
