@@ -27,11 +27,15 @@ KeySym KeySymFor(int32_t virtualKey) {
 
 // The modifier bits that keys with `keysym` are bound to in the current modifier map.
 unsigned MaskOfKeySym(Display* display, const XModifierKeymap* map, KeySym keysym) {
+  // The first code of the keysym is asked for as well, for servers without the keyboard
+  // extension, where the per-level lookup finds nothing.
+  const KeyCode first = XKeysymToKeycode(display, keysym);
   unsigned mask = 0;
   for (int mod = 0; mod < 8; ++mod) {
     for (int k = 0; k < map->max_keypermod; ++k) {
       const KeyCode code = map->modifiermap[mod * map->max_keypermod + k];
       if (code == 0) continue;
+      if (code == first) mask |= 1u << mod;
       for (unsigned level = 0; level < 2; ++level) {
         if (XkbKeycodeToKeysym(display, code, 0, level) == keysym) mask |= 1u << mod;
       }
