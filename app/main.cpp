@@ -15,7 +15,9 @@
 #include "engine/Types.h"
 #include "platform/x11/X11Desktop.h"
 #include "ui/Application.h"
+#include "ui/NativeGlue.h"
 #include "ui/Timer.h"
+#include "ui/uCopy.h"
 #include "ui/uMain.h"
 
 namespace {
@@ -64,13 +66,15 @@ int main(int argc, char** argv) {
   {
     ui::TApplication app(argc, argv);
     ui::TApplication::setStyle(QStringLiteral("Fusion"));
-    desktop->SetMessagePump([] { QCoreApplication::processEvents(); });
-
     auto mainWindow = std::make_unique<ui::TfmMian>();
+    auto picker = std::make_unique<ui::TfmCopy>(mainWindow.get());
+    ui::AttachToEventLoop(*desktop, mainWindow.get());
     StartStatusReport(*mainWindow);
     mainWindow->show();
     status = app.exec();
-    desktop->SetMessagePump(nullptr);
+    ui::DetachFromEventLoop(*desktop);
+    picker.reset();
+    mainWindow.reset();
   }
   platform::SetActiveDesktop(nullptr);
   return status;

@@ -18,7 +18,9 @@
 #include "ui/Buttons.h"
 #include "ui/TextToInt.h"
 #include "ui/Timer.h"
+#include "ui/UAbout.h"
 #include "ui/UpDown.h"
+#include "ui/uCopy.h"
 
 namespace ostrane::ui {
 
@@ -342,19 +344,33 @@ void TfmMian::timerSetPointTimer() {
   lblCount->adjustSize();
 }
 
-void TfmMian::Button1Click() {}
+void TfmMian::Button1Click() {
+  if (fmCopy) fmCopy->BeginPick(false);
+}
 
-void TfmMian::Button3Click() {}
+void TfmMian::Button3Click() {
+  if (fmCopy) fmCopy->BeginPick(true);
+}
 
-void TfmMian::m1Click() {}
+void TfmMian::m1Click() {
+  TFMAbout box(this);
+  box.exec();
+}
 
-void TfmMian::m2Click() {}
+void TfmMian::m2Click() {
+  OpenHomePage();
+}
 
 void TfmMian::RegisterHotKeys() {
   if (!platform::HasActiveDesktop()) return;
   platform::Desktop& desktop = platform::ActiveDesktop();
   desktop.SetOwnerWindow(static_cast<uintptr_t>(winId()));
-  desktop.SetHotKeyHandler([this](int32_t virtualKey) { WMHotKey(virtualKey); });
+  // The press is handled from the event loop, not from inside the backend's event reading:
+  // Start may open a modal box, which runs a loop of its own.
+  desktop.SetHotKeyHandler([this](int32_t virtualKey) {
+    QMetaObject::invokeMethod(
+        this, [this, virtualKey] { WMHotKey(virtualKey); }, Qt::QueuedConnection);
+  });
   desktop.UnregisterHotKey(StartAtom);
   desktop.UnregisterHotKey(StopAtom);
   StartHotKey = platform::kVirtualKeyF9;
