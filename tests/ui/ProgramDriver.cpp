@@ -79,24 +79,34 @@ bool ProgramDriver::Alive() {
 }
 
 bool ProgramDriver::WaitForWindow(int timeoutMs) {
+  // xwininfo gives the absolute position of the client window also when a window manager has
+  // put it into a frame (xdotool's geometry does not).
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < deadline && Alive()) {
-    const std::string ids = XdotoolOutput("search --onlyvisible --name '^Ostrane 1.4$'");
-    if (!ids.empty()) {
-      window_ = std::stoul(ids);
-      std::istringstream geometry(
-          XdotoolOutput("getwindowgeometry --shell " + ids.substr(0, ids.find('\n'))));
-      std::map<std::string, int> values;
-      for (std::string line; std::getline(geometry, line);) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
-      }
-      if (values["HEIGHT"] >= kClientHeight) {
-        client_ = {values["X"], values["Y"] + values["HEIGHT"] - kClientHeight};
-        return Status().count("count") > 0 || WaitForStatus("running", "0", 3000);
-      }
+    std::string info;
+    if (FILE* pipe = popen("xwininfo -name 'Ostrane 1.4' 2>/dev/null", "r")) {
+      char buffer[256];
+      while (fgets(buffer, sizeof buffer, pipe))
+        info += buffer;
+      pclose(pipe);
+    }
+    auto field = [&](const std::string& name) -> long {
+      const auto at = info.find(name);
+      return at == std::string::npos ? -1
+                                     : std::strtol(info.c_str() + at + name.size(), nullptr, 0);
+    };
+    const auto idAt = info.find("Window id: ");
+    if (idAt != std::string::npos && info.find("IsViewable") != std::string::npos &&
+        field("Height:") >= kClientHeight) {
+      window_ = std::strtoul(info.c_str() + idAt + 11, nullptr, 0);
+      client_ = {
+          static_cast<int>(field("Absolute upper-left X:")),
+          static_cast<int>(field("Absolute upper-left Y:") + field("Height:") - kClientHeight)};
+      return Status().count("count") > 0 || WaitForStatus("running", "0", 3000);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (Clock::now() >= deadline)
+      std::fprintf(stderr, "main window not found:\n%s\n", info.c_str());
   }
   return false;
 }

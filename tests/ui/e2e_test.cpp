@@ -1,6 +1,8 @@
 // The real program on a private Xvfb, driven from outside with xdotool.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -232,6 +234,51 @@ TEST_F(EndToEnd, F9HeldByAnotherProgramDoesNothingHereAndTheButtonsStillWork) {
   EXPECT_TRUE(program.WaitForStatus("running", "1"));
   ASSERT_TRUE(Xdotool("key F10"));  // F10 is still ours
   EXPECT_TRUE(program.WaitForStatus("running", "0"));
+  EXPECT_TRUE(program.Alive());
+}
+
+// A window manager on the tests' display for the length of one test.
+class WindowManager {
+ public:
+  WindowManager() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Ready once it has announced itself on the root window.
+    for (int i = 0; i < 100 && !Running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // It announces itself before it is done starting; a window mapped in between stays unmapped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ~WindowManager() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  static bool Available() { return std::system("command -v openbox >/dev/null 2>&1") == 0; }
+  bool Running() const {
+    return std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+TEST_F(EndToEnd, WithAWindowManagerPickedPointsAreStillScreenPoints) {
+  if (!WindowManager::Available()) GTEST_SKIP() << "openbox is not installed";
+  WindowManager manager;
+  ASSERT_TRUE(manager.Running());
+  ProgramDriver program(std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_TRUE(program.WaitForWindow());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // reparented and placed
+  ASSERT_TRUE(program.WaitForWindow());
+  Pick(program, kButton1X, kButton1Y, 300, 400, 100, 150);
+  ASSERT_TRUE(program.WaitForStatus("find", "300,400,100,150"));
+  ASSERT_TRUE(program.WaitForWindow());
+  Pick(program, kButton3X, kButton3Y, 3, 5, 1020, 760);
+  EXPECT_TRUE(program.WaitForStatus("click", "3,5,1020,760"));
   EXPECT_TRUE(program.Alive());
 }
 
