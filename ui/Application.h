@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFont>
 #include <QString>
 #include <exception>
 #include <functional>
@@ -30,6 +31,9 @@ int DroppedExceptionCount();
 // Every coordinate the user types or picks is a physical screen pixel: Qt's device-independent
 // scaling is turned off. Must run before the application object is created.
 void PreparePhysicalPixels();
+
+// "MS Sans Serif" at a pixel size, the windows' design font.
+QFont DesignFont(int pixelSize, bool bold = false);
 
 // The title a program gets when it never sets one: its file name up to the first full stop, with
 // every letter after the first in lower case.

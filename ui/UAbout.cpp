@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include "platform/Desktop.h"
+#include "ui/Application.h"
 
 namespace ostrane::ui {
 
@@ -13,13 +14,6 @@ namespace {
 bool Open(const std::string& target) {
   if (platform::HasActiveDesktop()) platform::ActiveDesktop().ShellOpen(target);
   return true;
-}
-
-QFont AboutFont(int pixelSize, bool bold = false) {
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
 }
 
 QLabel* Place(QLabel* label, int x, int y) {
@@ -31,7 +25,7 @@ QLabel* Place(QLabel* label, int x, int y) {
 
 TLinkLabel* MakeLink(QWidget* parent, const QString& text, int x, int y, int w, int h) {
   auto* link = new TLinkLabel(text, parent);
-  QFont font = AboutFont(11);
+  QFont font = DesignFont(11);
   font.setUnderline(true);
   link->setFont(font);
   QPalette palette = link->palette();
@@ -62,10 +56,10 @@ TFMAbout::TFMAbout(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("About"));
-  setFont(AboutFont(13));
+  setFont(DesignFont(13));
   setFixedSize(322, 118);
   Label1 = new QLabel(this);
-  Label1->setFont(AboutFont(13, true));
+  Label1->setFont(DesignFont(13, true));
   Place(Label1, 74, 11);
   Label2 = Place(new QLabel(QString::fromLatin1(kCopyright), this), 63, 34);
   Label4 = Place(new QLabel(QStringLiteral("Web: "), this), 22, 65);

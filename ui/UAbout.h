@@ -9,7 +9,7 @@ namespace ostrane::ui {
 
 inline constexpr const char* kHomePage = "https://ostrane.example.org/";
 inline constexpr const char* kSupportMail = "support@ostrane.example.org";
-inline constexpr const char* kCopyright = "Copyright (C) 2026 The Ostrane developers";
+inline constexpr const char* kCopyright = "Copyright (C) 2026 The Ostrane project";
 
 // Ask the desktop's default handler to open the home page, or a new mail to the support
 // address. The handler's answer is not examined: both always return true.

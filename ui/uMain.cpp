@@ -47,23 +47,6 @@ class TypingLimit : public QValidator {
   int limit_;
 };
 
-QFont DesignFont(int pixelSize, bool bold = false) {
-  // Asked for even where it is not installed. The design's boxes were measured with its narrow
-  // metrics, so where it is missing the Arial-compatible families come first; the font system
-  // falls back further by itself.
-  static const bool substituted = [] {
-    QFont::insertSubstitutions(
-        QStringLiteral("MS Sans Serif"),
-        {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial")});
-    return true;
-  }();
-  (void)substituted;
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
-}
-
 QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y) {
   auto* label = new QLabel(text, parent);
   label->setFont(DesignFont(11));

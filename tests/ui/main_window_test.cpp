@@ -9,6 +9,8 @@
 #include <QToolButton>
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "engine/BitmapData.h"
 #include "engine/Types.h"
@@ -381,6 +383,51 @@ TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
   EXPECT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
   EXPECT_EQ(w().edLeft1->mapTo(&w(), QPoint(0, 0)),
             QPoint(8 + 128, 9 + 23 + w().menuBar()->height()));
+}
+
+}  // namespace
+}  // namespace ostrane::ui
+
+namespace ostrane::ui {
+namespace {
+
+// Records hot-key registrations.
+class HotKeyDesktop : public platform::MemoryDesktop {
+ public:
+  HotKeyDesktop() : MemoryDesktop(320, 240) {}
+  std::vector<std::pair<int32_t, int32_t>> Registered;
+  std::vector<int32_t> Unregistered;
+  bool Held = false;  // another program holds the keys
+  bool RegisterHotKey(int32_t id, int32_t vk) override {
+    Registered.emplace_back(id, vk);
+    return !Held;
+  }
+  void UnregisterHotKey(int32_t id) override { Unregistered.push_back(id); }
+};
+
+TEST(HotKeyRegistration, RegisteredAtCreationReleasedOnClose) {
+  HotKeyDesktop desktop;
+  desktop.Held = true;  // the result is not examined
+  platform::ScopedActiveDesktop scope(desktop);
+  StartAtom = StopAtom = 0;
+  {
+    TfmMian window;
+    const int32_t start = desktop.AddGlobalAtom("OstraneStart");
+    const int32_t stop = desktop.AddGlobalAtom("OstraneStop");
+    EXPECT_EQ(desktop.Registered,
+              (std::vector<std::pair<int32_t, int32_t>>{{start, 120}, {stop, 121}}));
+    EXPECT_EQ(desktop.OwnerWindow(), static_cast<uintptr_t>(window.winId()));
+    // The first registration clears the identifiers 0 first; nothing is held under them.
+    EXPECT_EQ(desktop.Unregistered, (std::vector<int32_t>{0, 0}));
+    window.show();
+    desktop.Unregistered.clear();
+    window.close();
+    EXPECT_EQ(desktop.Unregistered, (std::vector<int32_t>{start, stop}));
+    // Keys that arrive after the close reach nothing.
+    desktop.DeliverHotKey(120);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.timerSetPoint->Enabled());
+  }
 }
 
 }  // namespace
