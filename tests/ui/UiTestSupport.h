@@ -19,9 +19,11 @@ struct ModalBoxSeen {
 };
 
 // Runs `action`, which is expected to open a modal message box, and closes that box with its
-// first button. A repeating timer looks for the box a number of times before giving up, so a
-// box that never opens does not leave the test hanging.
-inline ModalBoxSeen CloseNextMessageBox(const std::function<void()>& action) {
+// first button, after running `whileOpen` (if given) with the box still open. A repeating timer
+// looks for the box a number of times before giving up, so a box that never opens does not leave
+// the test hanging.
+inline ModalBoxSeen CloseNextMessageBox(const std::function<void()>& action,
+                                        const std::function<void()>& whileOpen = {}) {
   ModalBoxSeen seen;
   QTimer timer;
   int tries = 0;
@@ -40,6 +42,7 @@ inline ModalBoxSeen CloseNextMessageBox(const std::function<void()>& action) {
     for (QAbstractButton* b : box->buttons())
       seen.Buttons.push_back(box->standardButton(b));
     seen.Geometry = box->geometry();
+    if (whileOpen) whileOpen();
     box->buttons().first()->click();
   });
   timer.start();

@@ -374,6 +374,22 @@ TEST_F(MainWindowTest, HotKeysByVirtualKey) {
   // The start key shows the same message as the button on bad input.
   w().edTop1->setText(QStringLiteral("top"));
   EXPECT_TRUE(CloseNextMessageBox([&] { press(120); }).Seen);
+
+  // While that box is open the timer goes on, and the stop key still stops it.
+  w().edTop1->setText(QStringLiteral("5"));
+  w().btnStartClick();
+  w().edTop1->setText(QStringLiteral("top"));
+  bool runningBehindTheBox = false;
+  bool stoppedBehindTheBox = false;
+  EXPECT_TRUE(CloseNextMessageBox([&] { press(120); },
+                                  [&] {
+                                    runningBehindTheBox = w().timerSetPoint->Enabled();
+                                    press(121);
+                                    stoppedBehindTheBox = !w().timerSetPoint->Enabled();
+                                  })
+                  .Seen);
+  EXPECT_TRUE(runningBehindTheBox);
+  EXPECT_TRUE(stoppedBehindTheBox);
 }
 
 TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
