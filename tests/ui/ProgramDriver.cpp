@@ -1,6 +1,7 @@
 #include "tests/ui/ProgramDriver.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,7 @@ ProgramDriver::ProgramDriver(const std::map<std::string, std::string>& environme
   statusFile_ = name;
   pid_ = fork();
   if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a killed test
     setenv("OSTRANE_STATUS_FILE", statusFile_.c_str(), 1);
     for (const auto& [key, value] : environment)
       setenv(key.c_str(), value.c_str(), 1);

@@ -1,6 +1,7 @@
 // The real program on a private Xvfb, driven from outside with xdotool.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -243,6 +244,7 @@ class WindowManager {
   WindowManager() {
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a killed test
       execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
       _exit(127);
     }
