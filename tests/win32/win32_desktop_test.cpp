@@ -138,7 +138,7 @@ TEST_F(Win32Test, CaptureIsExactBottomUpAndPadded) {
   }
 }
 
-TEST_F(Win32Test, RowsLongerThanTheBitmapsKeepTheirTailAndShorterOnesAreRefused) {
+TEST_F(Win32Test, RowsOfAnotherLengthThanTheBitmapsNeverOverrunTheBuffer) {
   const int w = 10, h = 6;
   const auto pixels = Pattern(w, h, 11);
   Win32TestWindow window(650, 120, w, h, pixels);
@@ -154,6 +154,16 @@ TEST_F(Win32Test, RowsLongerThanTheBitmapsKeepTheirTailAndShorterOnesAreRefused)
     for (int i = 32; i < lineBytes; ++i)
       EXPECT_EQ(bits[static_cast<size_t>(y) * lineBytes + i], 0xEE);
   }
+
+  // Rows just long enough for the pixels, shorter than the bitmap's: nothing is written past
+  // the buffer's end.
+  const int32_t tight = 3 * w;
+  std::vector<uint8_t> exact(static_cast<size_t>(tight) * h + 8, 0xEE);
+  ASSERT_EQ(desktop_.Capture(650, 120, w, h, exact.data(), tight), platform::CaptureResult::Ok);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      EXPECT_EQ(RgbAt(exact.data(), tight, h, x, y), pixels[static_cast<size_t>(y) * w + x]);
+  EXPECT_EQ(std::vector<uint8_t>(exact.end() - 8, exact.end()), std::vector<uint8_t>(8, 0xEE));
 
   std::vector<uint8_t> tooShort(29 * h, 0xEE);
   EXPECT_EQ(desktop_.Capture(650, 120, w, h, tooShort.data(), 29),
