@@ -13,6 +13,7 @@
 
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
+#include "platform/NativeDesktop.h"
 #include "platform/win32/Win32Desktop.h"
 #include "tests/win32/TestWindow.h"
 
@@ -102,6 +103,12 @@ TEST_F(Win32Test, ScreenSizeIsTheDisplays) {
   EXPECT_EQ(std::to_string(size.Width) + "x" + std::to_string(size.Height), expected);
   EXPECT_EQ(ScreenMetrics.Width, size.Width);
   EXPECT_EQ(ScreenMetrics.Height, size.Height);
+
+  std::string error;
+  const auto native = platform::OpenNativeDesktop(error);
+  ASSERT_TRUE(native) << error;
+  EXPECT_NE(dynamic_cast<Win32Desktop*>(native.get()), nullptr);
+  EXPECT_EQ(native->GetScreenSize().Width, size.Width);
 }
 
 TEST_F(Win32Test, CaptureIsExactBottomUpAndPadded) {
