@@ -221,6 +221,23 @@ TEST_F(Win32Test, FreezeFrameIsTheWholeScreenInCaptureLayout) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST_F(Win32Test, CapturesReleaseEveryObjectOnEveryPath) {
+  const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (before == 0) GTEST_SKIP() << "this system does not count GDI objects (Wine)";
+  std::vector<uint8_t> bits(64 * 16);
+  platform::Frame frame;
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(desktop_.Capture(10, 10, 20, 16, bits.data(), 60), platform::CaptureResult::Ok);
+    ASSERT_EQ(desktop_.Capture(10, 10, 20, 16, bits.data(), 64), platform::CaptureResult::Ok);
+    ASSERT_EQ(desktop_.Capture(10, 10, 20, 16, bits.data(), 59),
+              platform::CaptureResult::ReadFailed);
+    if (i % 50 == 0) {
+      ASSERT_TRUE(desktop_.CaptureFrame(frame));
+    }
+  }
+  EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before + 2);
+}
+
 TEST_F(Win32Test, PointerMoveAndClickReachTheWindowAtThatPoint) {
   const std::vector<uint32_t> grey(200 * 100, 0x808080);
   Win32TestWindow window(600, 500, 200, 100, grey);
