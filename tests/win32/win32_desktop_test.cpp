@@ -373,7 +373,7 @@ TEST_F(HotKeyTest, ASecondRegistrationOfTheKeyIsRefusedAndHarmsNothing) {
   second_.desktop.UnregisterHotKey(second);
 }
 
-TEST_F(HotKeyTest, KeysStillRegisteredAreReleasedWithTheDesktop) {
+TEST_F(HotKeyTest, KeysAreReleasedWhenTheOwnerChangesAndWithTheDesktop) {
   const uint16_t id = first_.desktop.AddGlobalAtom("OstraneStart");
   {
     Win32Desktop other;
@@ -381,8 +381,15 @@ TEST_F(HotKeyTest, KeysStillRegisteredAreReleasedWithTheDesktop) {
     ASSERT_TRUE(other.RegisterHotKey(id, platform::kVirtualKeyF9));
     EXPECT_FALSE(second_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
   }
-  EXPECT_TRUE(second_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
-  second_.desktop.UnregisterHotKey(id);
+  ASSERT_TRUE(second_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
+
+  // Moving to another window lets go of what the old one held.
+  second_.desktop.SetOwnerWindow(first_.window.Native());
+  ASSERT_TRUE(first_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
+  ASSERT_TRUE(TypeKeys(first_.window, {"F9"}));
+  EXPECT_TRUE(Pump([&] { return !first_.keys.empty(); }));
+  EXPECT_EQ(first_.keys, std::vector<int32_t>{120});
+  first_.desktop.UnregisterHotKey(id);
 }
 
 TEST(HotKeyFilter, OnlyHotKeyMessagesForTheOwnerAreTaken) {
