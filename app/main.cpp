@@ -1,4 +1,4 @@
-// Program body: connect to the X display, read the screen size once, create the windows and run
+// Program body: connect to the desktop, read the screen size once, create the windows and run
 // the event loop until the main window closes.
 #include <QDir>
 #include <QFile>
@@ -13,7 +13,7 @@
 
 #include "engine/BitmapData.h"
 #include "engine/Types.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/NativeDesktop.h"
 #include "ui/Application.h"
 #include "ui/NativeGlue.h"
 #include "ui/Timer.h"
@@ -49,14 +49,13 @@ void StartStatusReport(ostrane::ui::TfmMian& window) {
 
 int main(int argc, char** argv) {
   using namespace ostrane;
-  // The windows must live on the X display the desktop backend talks to.
-  qputenv("QT_QPA_PLATFORM", "xcb");
+  ui::PrepareNativePlatform();
   ui::PreparePhysicalPixels();
 
   std::string error;
-  auto desktop = platform::x11::X11Desktop::Open(nullptr, error);
+  auto desktop = platform::OpenNativeDesktop(error);
   if (!desktop) {
-    std::fprintf(stderr, "ostrane: no X display: %s\n", error.c_str());
+    std::fprintf(stderr, "ostrane: %s\n", error.c_str());
     return 1;
   }
   platform::SetActiveDesktop(desktop.get());

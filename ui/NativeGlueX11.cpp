@@ -8,13 +8,22 @@
 
 namespace ostrane::ui {
 
-void AttachToEventLoop(platform::x11::X11Desktop& desktop, QObject* owner) {
-  platform::x11::X11Desktop* d = &desktop;
+void PrepareNativePlatform() {
+  // The windows must live on the X display the desktop backend talks to.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+void AttachToEventLoop(platform::Desktop& desktop, QObject* owner) {
+  auto* d = dynamic_cast<platform::x11::X11Desktop*>(&desktop);
+  if (!d) {  // a desktop without an X connection of its own (tests): Qt's events only
+    desktop.SetMessagePump([] { QCoreApplication::processEvents(); });
+    return;
+  }
   desktop.SetMessagePump([d] {
     QCoreApplication::processEvents();
     d->DispatchHotKeyEvents();
   });
-  const int fd = desktop.HotKeyConnectionFd();
+  const int fd = d->HotKeyConnectionFd();
   if (fd >= 0) {
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner,
@@ -26,10 +35,10 @@ void AttachToEventLoop(platform::x11::X11Desktop& desktop, QObject* owner) {
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, owner,
                      [d] { d->DispatchHotKeyEvents(); });
   }
-  desktop.DispatchHotKeyEvents();
+  d->DispatchHotKeyEvents();
 }
 
-void DetachFromEventLoop(platform::x11::X11Desktop& desktop) {
+void DetachFromEventLoop(platform::Desktop& desktop) {
   desktop.SetMessagePump(nullptr);
 }
 
