@@ -133,7 +133,7 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, std::strin
   }
   Display* display = XOpenDisplay(name);
   if (!display) {
-    error = std::string("cannot open the X display \"") + name + "\"";
+    error = std::string("no X display: cannot open \"") + name + "\"";
     return nullptr;
   }
   return std::unique_ptr<X11Desktop>(new X11Desktop(display));

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Desktop.h"
 
@@ -33,6 +34,27 @@ class X11Desktop : public Desktop {
   // Bytes of the shared-memory segment kept between captures; 0 when none is held.
   size_t SharedSegmentBytes() const;
 
+  // Hot keys: F1..F24 (virtual keys 0x70..0x87), grabbed on the root window with no modifiers
+  // and with every combination of Caps Lock, Num Lock and Scroll Lock. They live on a second
+  // connection of their own: a round trip on the capture connection would pull their events
+  // into Xlib's queue, where a watcher of the socket never sees them.
+  bool RegisterHotKey(int32_t id, int32_t virtualKey) override;
+  void UnregisterHotKey(int32_t id) override;
+  // The descriptor to watch for hot-key events (the connection is opened on first use); -1 when
+  // it cannot be opened.
+  int HotKeyConnectionFd() const;
+  // Handles every event waiting on the hot-key connection: each press of a registered key goes
+  // to DeliverHotKey. Call it whenever the descriptor is readable, and once after registering
+  // (registration talks to the server and may queue events read meanwhile).
+  void DispatchHotKeyEvents();
+
+  // Hands the target to the desktop's opener ("xdg-open", or the program named by the
+  // OSTRANE_OPENER variable) as one argument, without a shell, in a detached process.
+  bool ShellOpen(const std::string& target) override;
+  // Replaces the opener: the program and its leading arguments; the target is appended. Empty
+  // restores the default.
+  void SetOpenerCommand(std::vector<std::string> command) { opener_ = std::move(command); }
+
  private:
   explicit X11Desktop(_XDisplay* display);
   struct Image;
@@ -49,6 +71,15 @@ class X11Desktop : public Desktop {
   bool xtest_ = false;
   // Kept while captures fit in it, so a pass does not create and attach a segment each time.
   std::unique_ptr<Segment> segment_;
+
+  struct HotKeys;
+  struct HotKeysDeleter {
+    void operator()(HotKeys* hotKeys) const;
+  };
+  HotKeys* EnsureHotKeys() const;
+  mutable std::unique_ptr<HotKeys, HotKeysDeleter> hotKeys_;
+  mutable bool hotKeysTried_ = false;
+  std::vector<std::string> opener_;
 };
 
 }  // namespace ostrane::platform::x11

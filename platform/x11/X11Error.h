@@ -21,7 +21,8 @@ class ErrorTrap {
   ErrorTrap& operator=(const ErrorTrap&) = delete;
 
   // Waits until the server has handled every request sent so far and tells whether any of
-  // them failed since the trap was set (or since the last Sync).
+  // them failed since the trap was set. The first failure sticks: use one trap per request
+  // whose outcome matters on its own.
   bool Failed();
   // The error code of the first failure, 0 when none.
   int ErrorCode() const { return errorCode_; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ XvfbServer::XvfbServer(const std::string& size) {
   pid_ = fork();
   if (pid_ == 0) {
     close(fds[0]);
+    // A test program that crashes or is killed must not leave its server behind.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     // Quiet: the server's start-up chatter would drown the test output.
     if (!std::getenv("OSTRANE_XVFB_VERBOSE")) {
       const int devnull = ::open("/dev/null", O_WRONLY);

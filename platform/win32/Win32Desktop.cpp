@@ -1,0 +1,304 @@
+#include "platform/win32/Win32Desktop.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace ostrane::platform::win32 {
+
+namespace {
+
+// A device context borrowed from a window (GetWindowDC, or GetDC of no window for the whole
+// screen); given back with ReleaseDC.
+class WindowContext {
+ public:
+  WindowContext(HWND window, HDC dc) : window_(window), dc_(dc) {}
+  ~WindowContext() {
+    if (dc_) ReleaseDC(window_, dc_);
+  }
+  WindowContext(const WindowContext&) = delete;
+  WindowContext& operator=(const WindowContext&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+class MemoryContext {
+ public:
+  explicit MemoryContext(HDC dc) : dc_(dc) {}
+  ~MemoryContext() {
+    if (dc_) DeleteDC(dc_);
+  }
+  MemoryContext(const MemoryContext&) = delete;
+  MemoryContext& operator=(const MemoryContext&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+class GdiBitmap {
+ public:
+  GdiBitmap() = default;
+  ~GdiBitmap() {
+    if (bitmap_) DeleteObject(bitmap_);
+  }
+  GdiBitmap(const GdiBitmap&) = delete;
+  GdiBitmap& operator=(const GdiBitmap&) = delete;
+  void reset(HBITMAP bitmap) {
+    if (bitmap_) DeleteObject(bitmap_);
+    bitmap_ = bitmap;
+  }
+  HBITMAP get() const { return bitmap_; }
+
+ private:
+  HBITMAP bitmap_ = nullptr;
+};
+
+// Keeps a bitmap selected into a memory context and puts the previous one back when it ends.
+// A bitmap still selected into a context can neither be read with GetDIBits nor deleted.
+class Selection {
+ public:
+  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~Selection() {
+    if (Ok()) SelectObject(dc_, previous_);
+  }
+  Selection(const Selection&) = delete;
+  Selection& operator=(const Selection&) = delete;
+  bool Ok() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// Bytes per row of a 24-bit device-independent bitmap: 3 per pixel, rounded up to 4.
+int64_t DibLineBytes(int32_t width) {
+  return ((int64_t{width} * 24 + 31) / 32) * 4;
+}
+
+// What of a w x h picture is copied from the screen: `width` x `height` pixels from (fromX,
+// fromY) of the source, placed at (toX, toY) of the picture. The rest of the picture is black.
+struct CopyArea {
+  int32_t fromX = 0, fromY = 0;
+  int32_t toX = 0, toY = 0;
+  int32_t width = 0, height = 0;
+};
+
+// Copies the area from `source` into a w x h bitmap compatible with `source` and reads it out
+// as bottom-up 24-bit rows of `lineBytes` bytes into `bits`. The bitmap is deselected before
+// the result of the copy is looked at; every object taken here is released on return (the
+// memory context first, then the bitmap).
+CaptureResult CopyAndRead(HDC source, const CopyArea& area, int32_t w, int32_t h, bool stretch,
+                          uint8_t* bits, int32_t lineBytes) {
+  GdiBitmap bitmap;
+  MemoryContext memory(CreateCompatibleDC(source));
+  if (!memory.get()) return CaptureResult::CopyFailed;
+  // Compatible with the screen, not with the memory context: that one is monochrome.
+  bitmap.reset(CreateCompatibleBitmap(source, w, h));
+  if (!bitmap.get()) return CaptureResult::CopyFailed;
+
+  BOOL copied = FALSE;
+  {
+    Selection selection(memory.get(), bitmap.get());
+    if (!selection.Ok()) return CaptureResult::CopyFailed;
+    // A new bitmap's contents are undefined; what lies beyond the screen's edges reads as black.
+    PatBlt(memory.get(), 0, 0, w, h, BLACKNESS);
+    const CopyArea& a = area;
+    if (a.width <= 0 || a.height <= 0) {
+      copied = TRUE;  // nothing of the screen lies in the rectangle
+    } else if (stretch) {
+      copied = StretchBlt(memory.get(), a.toX, a.toY, a.width, a.height, source, a.fromX, a.fromY,
+                          a.width, a.height, SRCCOPY);
+    } else {
+      copied =
+          BitBlt(memory.get(), a.toX, a.toY, a.width, a.height, source, a.fromX, a.fromY, SRCCOPY);
+    }
+  }
+  if (!copied) return CaptureResult::CopyFailed;
+
+  BITMAPINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;  // positive: bottom row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+
+  const int64_t dibLine = DibLineBytes(w);
+  const auto rows = static_cast<UINT>(h);
+  int lines = 0;
+  if (lineBytes == dibLine) {
+    lines = GetDIBits(source, bitmap.get(), 0, rows, bits, &info, DIB_RGB_COLORS);
+  } else {
+    // Rows of another length than the bitmap's own: read into a buffer of the bitmap's layout
+    // and copy row by row, so that the caller's buffer is never overrun.
+    if (int64_t{lineBytes} < 3 * int64_t{w}) return CaptureResult::ReadFailed;
+    std::vector<uint8_t> buffer;
+    try {
+      buffer.resize(static_cast<size_t>(dibLine) * static_cast<size_t>(h));
+    } catch (const std::bad_alloc&) {
+      return CaptureResult::ReadFailed;
+    }
+    lines = GetDIBits(source, bitmap.get(), 0, rows, buffer.data(), &info, DIB_RGB_COLORS);
+    const auto rowBytes = static_cast<size_t>(std::min<int64_t>(dibLine, lineBytes));
+    for (int32_t r = 0; r < h && lines == h; ++r) {
+      std::memcpy(bits + static_cast<ptrdiff_t>(r) * lineBytes,
+                  buffer.data() + static_cast<ptrdiff_t>(r) * dibLine, rowBytes);
+    }
+  }
+  // Fewer rows than asked for would leave part of the picture unread.
+  return lines == h ? CaptureResult::Ok : CaptureResult::ReadFailed;
+}
+
+HWND AsWindow(uintptr_t nativeWindow) {
+  return reinterpret_cast<HWND>(nativeWindow);
+}
+
+}  // namespace
+
+bool DecodeHotKeyMessage(uint32_t message, intptr_t lParam, int32_t& virtualKey) {
+  if (message != kHotKeyMessage) return false;
+  virtualKey = static_cast<int32_t>((static_cast<uintptr_t>(lParam) >> 16) & 0xFFFF);
+  return true;
+}
+
+Win32Desktop::~Win32Desktop() {
+  UnregisterAll();
+}
+
+ScreenSize Win32Desktop::GetScreenSize() {
+  return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+CaptureResult Win32Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
+                                    int32_t lineBytes) {
+  if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
+  // A copy reaching past the screen's edges may bring back nothing at all, so only the part on
+  // the screen (all monitors together) is copied.
+  const int64_t left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int64_t top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int64_t right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int64_t bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const int64_t x0 = std::max<int64_t>(x, left), y0 = std::max<int64_t>(y, top);
+  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, right);
+  const int64_t y1 = std::min<int64_t>(int64_t{y} + h, bottom);
+  CopyArea area;
+  area.fromX = static_cast<int32_t>(x0);
+  area.fromY = static_cast<int32_t>(y0);
+  area.toX = static_cast<int32_t>(x0 - x);
+  area.toY = static_cast<int32_t>(y0 - y);
+  area.width = static_cast<int32_t>(std::max<int64_t>(x1 - x0, 0));
+  area.height = static_cast<int32_t>(std::max<int64_t>(y1 - y0, 0));
+
+  const HWND desktop = GetDesktopWindow();
+  WindowContext screen(desktop, GetWindowDC(desktop));
+  if (!screen.get()) return CaptureResult::CopyFailed;
+  return CopyAndRead(screen.get(), area, w, h, false, bits, lineBytes);
+}
+
+bool Win32Desktop::CaptureFrame(Frame& frame) {
+  const ScreenSize size = GetScreenSize();
+  if (size.Width <= 0 || size.Height <= 0) return false;
+  const int64_t lineBytes = DibLineBytes(size.Width);
+  WindowContext screen(nullptr, GetDC(nullptr));
+  if (!screen.get()) return false;
+  std::vector<uint8_t> bits(static_cast<size_t>(lineBytes) * static_cast<size_t>(size.Height));
+  CopyArea area;
+  area.width = size.Width;
+  area.height = size.Height;
+  if (CopyAndRead(screen.get(), area, size.Width, size.Height, true, bits.data(),
+                  static_cast<int32_t>(lineBytes)) != CaptureResult::Ok) {
+    return false;
+  }
+  frame.Width = size.Width;
+  frame.Height = size.Height;
+  frame.LineBytes = static_cast<int32_t>(lineBytes);
+  frame.Bits = std::move(bits);
+  return true;
+}
+
+void Win32Desktop::MovePointer(int32_t x, int32_t y) {
+  SetCursorPos(x, y);
+}
+
+// Without MOUSEEVENTF_MOVE the coordinates are carried but ignored: the click happens at the
+// pointer's position.
+void Win32Desktop::LeftButtonDown(int32_t dx, int32_t dy) {
+  mouse_event(MOUSEEVENTF_LEFTDOWN, static_cast<DWORD>(dx), static_cast<DWORD>(dy), 0, 0);
+}
+
+void Win32Desktop::LeftButtonUp(int32_t dx, int32_t dy) {
+  mouse_event(MOUSEEVENTF_LEFTUP, static_cast<DWORD>(dx), static_cast<DWORD>(dy), 0, 0);
+}
+
+void Win32Desktop::SetOwnerWindow(uintptr_t nativeWindow) {
+  if (nativeWindow != OwnerWindow()) UnregisterAll();
+  Desktop::SetOwnerWindow(nativeWindow);
+}
+
+uint16_t Win32Desktop::AddGlobalAtom(const std::string& name) {
+  // A name cut short at an embedded NUL would silently share another name's atom.
+  if (name.empty() || name.find('\0') != std::string::npos) return 0;
+  return GlobalAddAtomA(name.c_str());
+}
+
+bool Win32Desktop::RegisterHotKey(int32_t id, int32_t virtualKey) {
+  if (!::RegisterHotKey(AsWindow(OwnerWindow()), id, 0, static_cast<UINT>(virtualKey))) {
+    return false;
+  }
+  if (std::find(registered_.begin(), registered_.end(), id) == registered_.end()) {
+    registered_.push_back(id);
+  }
+  return true;
+}
+
+void Win32Desktop::UnregisterHotKey(int32_t id) {
+  ::UnregisterHotKey(AsWindow(OwnerWindow()), id);
+  registered_.erase(std::remove(registered_.begin(), registered_.end(), id), registered_.end());
+}
+
+void Win32Desktop::UnregisterAll() {
+  for (const int32_t id : registered_)
+    ::UnregisterHotKey(AsWindow(OwnerWindow()), id);
+  registered_.clear();
+}
+
+bool Win32Desktop::ShellOpen(const std::string& target) {
+  if (target.empty() || target.find('\0') != std::string::npos) return false;
+  // Some handlers behind ShellExecute are COM objects and need the thread initialised; a
+  // thread that already is (the user interface's) keeps its own set-up.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const HINSTANCE result =
+      ShellExecuteA(AsWindow(OwnerWindow()), "open", target.c_str(), nullptr, nullptr, SW_SHOW);
+  if (SUCCEEDED(com)) CoUninitialize();
+  // Values above 32 mean the request was handed over.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+bool Win32Desktop::HandleNativeMessage(const void* message) {
+  const auto* msg = static_cast<const MSG*>(message);
+  if (!msg || msg->hwnd != AsWindow(OwnerWindow())) return false;
+  int32_t virtualKey = 0;
+  if (!DecodeHotKeyMessage(msg->message, msg->lParam, virtualKey)) return false;
+  DeliverHotKey(virtualKey);
+  return true;
+}
+
+}  // namespace ostrane::platform::win32

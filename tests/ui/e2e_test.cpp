@@ -1,0 +1,294 @@
+// The real program on a private Xvfb, driven from outside with xdotool.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestWindow.h"
+#include "tests/support/Xvfb.h"
+#include "tests/ui/ProgramDriver.h"
+// Xlib last: its macros (Status, None, Bool) clash with names above.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+// clang-format on
+#undef Status
+
+namespace ostrane::ui::testing {
+namespace {
+
+using ostrane::testing::ButtonEvent;
+using ostrane::testing::TestWindow;
+
+// A picture with no two equal rows or columns.
+std::vector<uint32_t> Pattern(int w, int h) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      pixels[static_cast<size_t>(y) * w + x] =
+          ((x * 37 + 11) & 255) << 16 | ((y * 53 + 5) & 255) << 8 | ((x * y + 3) & 255);
+  return pixels;
+}
+
+int Presses(const std::vector<ButtonEvent>& events, int x, int y) {
+  int n = 0;
+  for (const ButtonEvent& e : events)
+    n += e.press && e.button == 1 && e.rootX == x && e.rootY == y;
+  return n;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(ostrane::testing::XvfbAvailable()); }
+
+  // Clicks into an edit of the main window at its offset in the client area and types `text`.
+  static void Type(const ProgramDriver& program, int x, int y, const std::string& text) {
+    const Point c = program.ClientOrigin();
+    ASSERT_TRUE(Xdotool("mousemove " + std::to_string(c.X + x + 10) + " " +
+                        std::to_string(c.Y + y + 10) + " click 1"));
+    ASSERT_TRUE(Xdotool("key ctrl+a BackSpace"));
+    ASSERT_TRUE(Xdotool("type '" + text + "'"));
+  }
+  static void ClickAt(const ProgramDriver& program, int x, int y) {
+    const Point c = program.ClientOrigin();
+    ASSERT_TRUE(Xdotool("mousemove " + std::to_string(c.X + x) + " " + std::to_string(c.Y + y) +
+                        " click 1"));
+  }
+};
+
+TEST(WithoutDisplay, SaysSoOnOneLineAndFails) {
+  const std::string command =
+      std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + OSTRANE_PROGRAM + " 2>&1";
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_TRUE(pipe);
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe))
+    out += buffer;
+  const int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(out.find("no X display"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+}
+
+TEST_F(EndToEnd, TypedScopesAndStartClickTheTargetAndCount) {
+  // The target shows a picture; the find scope is a piece of it, the click scope all of it.
+  TestWindow target(100, 100, 60, 40, Pattern(60, 40));
+  ASSERT_TRUE(target.Ok());
+  ProgramDriver program(std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(Xdotool("windowfocus " + std::to_string(program.WindowId())));
+
+  // Find scope (110, 110)-(130, 124), click scope (100, 100)-(160, 140); left, top, right,
+  // bottom at their design places in the two groups.
+  Type(program, 8 + 128, 9 + 23, "110");
+  Type(program, 8 + 128, 9 + 48, "110");
+  Type(program, 8 + 223, 9 + 23, "130");
+  Type(program, 8 + 223, 9 + 48, "124");
+  Type(program, 8 + 128, 95 + 23, "100");
+  Type(program, 8 + 128, 95 + 48, "100");
+  Type(program, 8 + 223, 95 + 23, "160");
+  Type(program, 8 + 223, 95 + 48, "140");
+  Type(program, 8 + 54, 180 + 34, "0");   // seconds
+  Type(program, 8 + 101, 180 + 34, "2");  // tenths: 200 ms
+  ASSERT_TRUE(program.WaitForStatus("click", "100,100,160,140"));
+  EXPECT_EQ(program.Status()["find"], "110,110,130,124");
+
+  ClickAt(program, 110 + 44, 251 + 32);  // btnStart
+  ASSERT_TRUE(program.WaitForStatus("running", "1"));
+  // The needle is found at offset (10, 10): the click lands at its centre (120, 117).
+  ASSERT_TRUE(program.WaitForStatus("count", "3"));
+  ClickAt(program, 200 + 44, 251 + 32);  // btnStop
+  ASSERT_TRUE(program.WaitForStatus("running", "0"));
+  const auto events = target.DrainButtons(300);
+  EXPECT_GE(Presses(events, 120, 117), 3);
+  EXPECT_EQ(Presses(events, 120, 117), std::stoi(program.Status()["count"]));
+  EXPECT_TRUE(program.Alive());
+}
+
+// Opens the picker from the main window's button at (x, y) of the client area and drags a
+// rectangle from one screen point to another with the given button.
+void Pick(ProgramDriver& program, int buttonX, int buttonY, int x1, int y1, int x2, int y2,
+          int button = 1) {
+  const Point c = program.ClientOrigin();
+  ASSERT_TRUE(Xdotool("mousemove " + std::to_string(c.X + buttonX) + " " +
+                      std::to_string(c.Y + buttonY) + " click 1"));
+  std::string ids;
+  for (int i = 0; i < 100 && ids.empty(); ++i) {
+    ids = XdotoolOutput("search --onlyvisible --name '^fmCopy$'");
+    if (ids.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(ids.empty()) << "the picker did not come up";
+  const std::string b = std::to_string(button);
+  ASSERT_TRUE(Xdotool("mousemove " + std::to_string(x1) + " " + std::to_string(y1) + " mousedown " +
+                      b + " mousemove " + std::to_string((x1 + x2) / 2) + " " +
+                      std::to_string((y1 + y2) / 2) + " mousemove " + std::to_string(x2) + " " +
+                      std::to_string(y2) + " mouseup " + b));
+}
+
+// A window of another client that takes the keyboard focus.
+class OtherClient {
+ public:
+  OtherClient() {
+    display_ = XOpenDisplay(nullptr);
+    if (!display_) return;
+    XSetWindowAttributes a{};
+    a.override_redirect = True;
+    window_ = XCreateWindow(display_, DefaultRootWindow(display_), 900, 600, 50, 50, 0,
+                            CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect, &a);
+    XMapRaised(display_, window_);
+    XSync(display_, False);
+  }
+  ~OtherClient() {
+    if (display_) XCloseDisplay(display_);
+  }
+  void TakeFocus() {
+    XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
+    XSync(display_, False);
+  }
+  // Holds F9 for itself, as another program's hot key would.
+  void GrabF9() {
+    XGrabKey(display_, XKeysymToKeycode(display_, XK_F9), AnyModifier, DefaultRootWindow(display_),
+             True, GrabModeAsync, GrabModeAsync);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = 0;
+};
+
+// Button centres in the main window's client area.
+constexpr int kButton1X = 8 + 8 + 40, kButton1Y = 9 + 16 + 27;
+constexpr int kButton3X = 8 + 8 + 40, kButton3Y = 95 + 16 + 27;
+constexpr int kStartX = 110 + 44, kStartY = 251 + 32;
+
+TEST_F(EndToEnd, BothScopesPickedWithTheMouseThenF9AndF10FromAnotherWindow) {
+  TestWindow target(100, 100, 60, 40, Pattern(60, 40));
+  ASSERT_TRUE(target.Ok());
+  // Scaling asked for in the environment must not shift the picked points.
+  ProgramDriver program(std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_TRUE(program.WaitForWindow());
+
+  // The find scope dragged up and to the left, the click scope with the right button.
+  Pick(program, kButton1X, kButton1Y, 130, 124, 110, 110);
+  ASSERT_TRUE(program.WaitForStatus("find", "130,124,110,110"));
+  ASSERT_TRUE(program.WaitForWindow());
+  Pick(program, kButton3X, kButton3Y, 100, 100, 160, 140, 3);
+  ASSERT_TRUE(program.WaitForStatus("click", "100,100,160,140"));
+  ASSERT_TRUE(program.WaitForWindow());
+  // A find scope drawn backwards has no size and finds nothing: draw it again forwards.
+  Pick(program, kButton1X, kButton1Y, 110, 110, 130, 124);
+  ASSERT_TRUE(program.WaitForStatus("find", "110,110,130,124"));
+  ASSERT_TRUE(program.WaitForWindow());
+  target.DrainButtons(100);
+
+  OtherClient other;
+  other.TakeFocus();
+  ASSERT_TRUE(Xdotool("key F9"));
+  ASSERT_TRUE(program.WaitForStatus("running", "1"));
+  ASSERT_TRUE(program.WaitForStatus("count", "3", 15000));
+  ASSERT_TRUE(Xdotool("key F10"));
+  ASSERT_TRUE(program.WaitForStatus("running", "0"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string count = program.Status()["count"];
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(program.Status()["count"], count) << "clicks went on after F10";
+  const auto events = target.DrainButtons(300);
+  EXPECT_EQ(Presses(events, 120, 117), std::stoi(count));
+
+  // Shift+F9 does nothing; F9 with Num Lock on starts.
+  ASSERT_TRUE(Xdotool("key shift+F9"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(program.Status()["running"], "0");
+  ASSERT_TRUE(Xdotool("key Num_Lock F9 Num_Lock"));
+  EXPECT_TRUE(program.WaitForStatus("running", "1"));
+  ASSERT_TRUE(Xdotool("key F10"));
+  EXPECT_TRUE(program.WaitForStatus("running", "0"));
+  EXPECT_TRUE(program.Alive());
+}
+
+TEST_F(EndToEnd, F9HeldByAnotherProgramDoesNothingHereAndTheButtonsStillWork) {
+  OtherClient other;
+  other.GrabF9();
+  ProgramDriver program;
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(Xdotool("key F9"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(program.Alive());
+  EXPECT_EQ(program.Status()["running"], "0");
+  // Start with every field valid: a zero-sized scope is fine for the state.
+  for (int y : {9 + 23, 9 + 48, 95 + 23, 95 + 48})
+    for (int x : {8 + 128, 8 + 223})
+      Type(program, x, y, "0");
+  ClickAt(program, kStartX, kStartY);
+  EXPECT_TRUE(program.WaitForStatus("running", "1"));
+  ASSERT_TRUE(Xdotool("key F10"));  // F10 is still ours
+  EXPECT_TRUE(program.WaitForStatus("running", "0"));
+  EXPECT_TRUE(program.Alive());
+}
+
+// A window manager on the tests' display for the length of one test.
+class WindowManager {
+ public:
+  WindowManager() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a killed test
+      execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Ready once it has announced itself on the root window.
+    for (int i = 0; i < 100 && !Running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // It announces itself before it is done starting; a window mapped in between stays unmapped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ~WindowManager() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  static bool Available() { return std::system("command -v openbox >/dev/null 2>&1") == 0; }
+  bool Running() const {
+    return std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+TEST_F(EndToEnd, WithAWindowManagerPickedPointsAreStillScreenPoints) {
+  if (!WindowManager::Available()) GTEST_SKIP() << "openbox is not installed";
+  WindowManager manager;
+  ASSERT_TRUE(manager.Running());
+  ProgramDriver program(std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_TRUE(program.WaitForWindow());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // reparented and placed
+  ASSERT_TRUE(program.WaitForWindow());
+  Pick(program, kButton1X, kButton1Y, 300, 400, 100, 150);
+  ASSERT_TRUE(program.WaitForStatus("find", "300,400,100,150"));
+  ASSERT_TRUE(program.WaitForWindow());
+  Pick(program, kButton3X, kButton3Y, 3, 5, 1020, 760);
+  EXPECT_TRUE(program.WaitForStatus("click", "3,5,1020,760"));
+  EXPECT_TRUE(program.Alive());
+}
+
+}  // namespace
+}  // namespace ostrane::ui::testing
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ostrane::testing::RegisterXvfbEnvironment("1024x768");
+  return RUN_ALL_TESTS();
+}

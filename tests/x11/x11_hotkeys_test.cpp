@@ -1,0 +1,509 @@
+// Global hot keys, the freeze-frame and the desktop's opener against a private Xvfb. Keys are
+// typed by xdotool, a separate client, as a user would type them into another window.
+// gtest first: Xlib's macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+// clang-format on
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/x11/X11Desktop.h"
+#include "tests/support/TestWindow.h"
+#include "tests/support/Xvfb.h"
+
+namespace ostrane {
+namespace {
+
+using platform::kVirtualKeyF10;
+using platform::kVirtualKeyF9;
+using platform::x11::X11Desktop;
+
+constexpr int kScreenW = 800, kScreenH = 600;
+
+// Types `keys` (xdotool key names, e.g. "shift+F9") on the test display.
+void Type(const std::string& keys) {
+  const std::string command = "xdotool key " + keys;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// A window of another client that holds the keyboard focus and records the keys it gets.
+class FocusWindow {
+ public:
+  FocusWindow() {
+    display_ = XOpenDisplay(nullptr);
+    if (!display_) return;
+    const Window root = DefaultRootWindow(display_);
+    XSetWindowAttributes a{};
+    a.override_redirect = True;
+    a.event_mask = KeyPressMask | StructureNotifyMask;
+    window_ = XCreateWindow(display_, root, 10, 10, 100, 100, 0, CopyFromParent, InputOutput,
+                            CopyFromParent, CWOverrideRedirect | CWEventMask, &a);
+    XMapRaised(display_, window_);
+    XEvent e;
+    do
+      XWindowEvent(display_, window_, StructureNotifyMask, &e);
+    while (e.type != MapNotify);
+    XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
+    XSync(display_, False);
+  }
+  ~FocusWindow() {
+    if (!display_) return;
+    XDestroyWindow(display_, window_);
+    XCloseDisplay(display_);
+  }
+  bool Ok() const { return window_ != 0; }
+
+  // The key presses that reached the window so far, as "keysym/state" pairs.
+  std::vector<std::pair<KeySym, unsigned>> Presses() {
+    XSync(display_, False);
+    std::vector<std::pair<KeySym, unsigned>> out;
+    XEvent e;
+    while (XCheckTypedWindowEvent(display_, window_, KeyPress, &e)) {
+      out.emplace_back(XkbKeycodeToKeysym(display_, e.xkey.keycode, 0, 0), e.xkey.state & 0xFF);
+    }
+    return out;
+  }
+  _XDisplay* display() const { return display_; }
+
+ private:
+  _XDisplay* display_ = nullptr;
+  Window window_ = 0;
+};
+
+unsigned LockedModifiers(Display* display) {
+  XkbStateRec state{};
+  XkbGetState(display, XkbUseCoreKbd, &state);
+  return state.locked_mods;
+}
+
+unsigned MaskOf(Display* display, KeySym keysym) {
+  XModifierKeymap* map = XGetModifierMapping(display);
+  const KeyCode code = XKeysymToKeycode(display, keysym);
+  unsigned mask = 0;
+  for (int mod = 0; mod < 8; ++mod)
+    for (int k = 0; k < map->max_keypermod; ++k)
+      if (code && map->modifiermap[mod * map->max_keypermod + k] == code) mask |= 1u << mod;
+  XFreeModifiermap(map);
+  return mask;
+}
+
+// Moves `keysym` to modifier `mod` alone in the server's modifier map (as a user's xmodmap
+// would); false when the server refuses.
+bool BindModifier(Display* display, KeySym keysym, int mod) {
+  const KeyCode code = XKeysymToKeycode(display, keysym);
+  if (!code) return false;
+  XModifierKeymap* map = XGetModifierMapping(display);
+  for (int m = 0; m < 8; ++m)
+    map = XDeleteModifiermapEntry(map, code, m);
+  if (mod >= 0) map = XInsertModifiermapEntry(map, code, mod);
+  int result = MappingBusy;
+  for (int i = 0; i < 50 && result == MappingBusy; ++i) {
+    result = XSetModifierMapping(display, map);
+    if (result == MappingBusy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  XFreeModifiermap(map);
+  XSync(display, False);
+  return result == MappingSuccess;
+}
+
+class HotKeyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::XvfbAvailable()) << "the tests' Xvfb did not start";
+    std::string error;
+    desktop_ = X11Desktop::Open(nullptr, error);
+    ASSERT_TRUE(desktop_) << error;
+    desktop_->SetHotKeyHandler([this](int32_t vk) { delivered_.push_back(vk); });
+    ASSERT_TRUE(focus_.Ok());
+    ASSERT_EQ(LockedModifiers(focus_.display()), 0u);
+  }
+
+  void TearDown() override {
+    // Leave the keyboard as the next test expects it: locks off, then the map as it was.
+    Display* d = focus_.display();
+    if (!d) return;
+    const unsigned locked = LockedModifiers(d);
+    if (locked & LockMask) Type("Caps_Lock");
+    for (const KeySym lock : {XK_Num_Lock, XK_Scroll_Lock}) {
+      const unsigned mask = MaskOf(d, lock);
+      if (mask && (locked & mask)) Type(XKeysymToString(lock));
+    }
+    for (const auto& [keysym, mod] : restore_)
+      BindModifier(d, keysym, mod);
+  }
+
+  // What a socket notifier on the hot-key connection would see: dispatches only when the
+  // descriptor is readable, until `count` keys were delivered or `timeoutMs` passed.
+  std::vector<int32_t> Pump(size_t count, int timeoutMs = 2000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (delivered_.size() < count && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{desktop_->HotKeyConnectionFd(), POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) desktop_->DispatchHotKeyEvents();
+    }
+    auto out = delivered_;
+    delivered_.clear();
+    return out;
+  }
+
+  // Registers F9 and F10 under the identifiers 1 and 2.
+  void RegisterBoth() {
+    ASSERT_TRUE(desktop_->RegisterHotKey(1, kVirtualKeyF9));
+    ASSERT_TRUE(desktop_->RegisterHotKey(2, kVirtualKeyF10));
+  }
+
+  std::unique_ptr<X11Desktop> desktop_;
+  std::vector<int32_t> delivered_;
+  FocusWindow focus_;
+  // Lock keys a test moved in the modifier map, and the modifier each goes back to (-1: none).
+  std::vector<std::pair<KeySym, int>> restore_;
+};
+
+TEST_F(HotKeyTest, KeysReachTheHandlerWhileAnotherWindowHasTheFocusInEveryLockState) {
+  RegisterBoth();
+  EXPECT_GE(desktop_->HotKeyConnectionFd(), 0);
+  EXPECT_NE(desktop_->HotKeyConnectionFd(), ConnectionNumber(desktop_->display()));
+  struct Step {
+    const char* locks;  // toggled before the keys
+    unsigned lockedMask;
+  };
+  const unsigned numLock = MaskOf(focus_.display(), XK_Num_Lock);
+  ASSERT_NE(numLock, 0u);
+  for (const Step step : {Step{"", 0}, Step{"Num_Lock", numLock},
+                          Step{"Caps_Lock", LockMask | numLock}, Step{"Num_Lock", LockMask}}) {
+    if (*step.locks) Type(step.locks);
+    ASSERT_EQ(LockedModifiers(focus_.display()), step.lockedMask);
+    Type("F9");
+    Type("F10");
+    Type("F9");
+    // One delivery per press: releases are not reported.
+    EXPECT_EQ(Pump(3), (std::vector<int32_t>{120, 121, 120})) << "locks " << step.lockedMask;
+    EXPECT_TRUE(Pump(1, 100).empty());
+  }
+  for (const auto& [keysym, state] : focus_.Presses())
+    EXPECT_TRUE(keysym != XK_F9 && keysym != XK_F10) << "a held key reached the focused window";
+}
+
+TEST_F(HotKeyTest, ModifiedKeysGoToTheFocusedWindowInstead) {
+  RegisterBoth();
+  for (const char* keys : {"shift+F9", "ctrl+F10", "alt+F9", "ctrl+shift+F10", "super+F9"}) {
+    Type(keys);
+    Type("F10");  // a plain press after it: anything the modified one caused arrives first
+    EXPECT_EQ(Pump(1), (std::vector<int32_t>{121})) << keys;
+    const auto presses = focus_.Presses();
+    bool reached = false;
+    for (const auto& [keysym, state] : presses)
+      if ((keysym == XK_F9 || keysym == XK_F10) && state != 0) reached = true;
+    EXPECT_TRUE(reached) << keys << " reached the focused window";
+  }
+}
+
+TEST_F(HotKeyTest, NumLockOnAnotherModifierBitStillWorks) {
+  Display* d = focus_.display();
+  const unsigned usual = MaskOf(d, XK_Num_Lock);
+  int usualMod = 0;
+  while (usualMod < 8 && !(usual & (1u << usualMod)))
+    ++usualMod;
+  ASSERT_TRUE(BindModifier(d, XK_Num_Lock, Mod3MapIndex));
+  restore_.emplace_back(XK_Num_Lock, usualMod);
+  ASSERT_EQ(MaskOf(d, XK_Num_Lock), unsigned{Mod3Mask});
+  RegisterBoth();
+  Type("Num_Lock");
+  ASSERT_EQ(LockedModifiers(d) & Mod3Mask, unsigned{Mod3Mask});
+  Type("F9");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+  Type("Num_Lock");
+  ASSERT_TRUE(BindModifier(d, XK_Num_Lock, usualMod));
+
+  // A change of the map while the keys are held is followed as well.
+  Pump(1, 100);
+  Type("Num_Lock");
+  Type("F10");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{121}));
+}
+
+TEST_F(HotKeyTest, ScrollLockBoundToAModifierIsIgnoredToo) {
+  // Not bound in a default map; a user's map may bind it, here to Mod3.
+  Display* d = focus_.display();
+  ASSERT_EQ(MaskOf(d, XK_Scroll_Lock), 0u);
+  restore_.emplace_back(XK_Scroll_Lock, -1);
+  ASSERT_TRUE(BindModifier(d, XK_Scroll_Lock, Mod3MapIndex));
+  RegisterBoth();
+  Type("Scroll_Lock");
+  ASSERT_EQ(LockedModifiers(d), unsigned{Mod3Mask});
+  Type("F9");
+  Type("Num_Lock Caps_Lock F10");
+  EXPECT_EQ(Pump(2), (std::vector<int32_t>{120, 121}));
+}
+
+TEST_F(HotKeyTest, TheHandlerMayRegisterTheKeysAgain) {
+  // Registering anew from within a delivery, as a start-up routine run twice would.
+  desktop_->SetHotKeyHandler([this](int32_t vk) {
+    delivered_.push_back(vk);
+    desktop_->UnregisterHotKey(1);
+    desktop_->UnregisterHotKey(2);
+    RegisterBoth();
+  });
+  RegisterBoth();
+  Type("F9 F10 F9");
+  EXPECT_EQ(Pump(3), (std::vector<int32_t>{120, 121, 120}));
+}
+
+TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWorks) {
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_TRUE(other);
+  const Window root = DefaultRootWindow(other);
+  const KeyCode f9 = XKeysymToKeycode(other, XK_F9);
+  // Another program holds F9, only in one of the lock states: nothing of ours may stay behind.
+  for (const unsigned mods : {0u, unsigned{LockMask}}) {
+    XGrabKey(other, f9, mods, root, False, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+    EXPECT_FALSE(desktop_->RegisterHotKey(1, kVirtualKeyF9)) << mods;
+    EXPECT_TRUE(desktop_->RegisterHotKey(2, kVirtualKeyF10)) << mods;
+    Type("F9");
+    Type("F10");
+    EXPECT_EQ(Pump(1), (std::vector<int32_t>{121})) << mods;
+    if (mods != 0) {
+      // The other program only holds F9 with Caps Lock; a plain F9 is nobody's and goes to the
+      // focused window.
+      bool reached = false;
+      for (const auto& [keysym, state] : focus_.Presses())
+        reached |= keysym == XK_F9;
+      EXPECT_TRUE(reached) << "a partial grab was left behind";
+    }
+    XUngrabKey(other, f9, mods, root);
+    XSync(other, False);
+    while (XPending(other)) {
+      XEvent e;
+      XNextEvent(other, &e);
+    }
+  }
+  XCloseDisplay(other);
+  // Once the key is free, registering it again works.
+  EXPECT_TRUE(desktop_->RegisterHotKey(1, kVirtualKeyF9));
+  Type("F9");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+}
+
+TEST_F(HotKeyTest, UnregisterReplaceAndRefusedRegistrations) {
+  RegisterBoth();
+  desktop_->UnregisterHotKey(1);
+  desktop_->UnregisterHotKey(1);   // twice
+  desktop_->UnregisterHotKey(0);   // never registered
+  desktop_->UnregisterHotKey(77);  // never registered
+  Type("F9");
+  Type("F10");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{121}));
+  EXPECT_FALSE(focus_.Presses().empty()) << "F9 is free again for the focused window";
+
+  // The same identifier again replaces the key it stood for.
+  ASSERT_TRUE(desktop_->RegisterHotKey(2, 0x7B /* F12 */));
+  Type("F10");
+  Type("F12");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{0x7B}));
+
+  // One key under two identifiers, and keys this backend does not know, are refused.
+  EXPECT_FALSE(desktop_->RegisterHotKey(3, 0x7B));
+  for (const int32_t vk : {0, -1, 0x41, 0x6F, 0x88, 0x10078})
+    EXPECT_FALSE(desktop_->RegisterHotKey(4, vk)) << vk;
+  Type("F12");
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{0x7B})) << "still held after the refusals";
+}
+
+TEST_F(HotKeyTest, RoundTripsOnTheCaptureConnectionDoNotHideKeys) {
+  RegisterBoth();
+  Type("F9");
+  // Requests that wait for the server's answer, on the connection the engine uses.
+  std::vector<uint8_t> bits(static_cast<size_t>(12) * 4);
+  for (int i = 0; i < 3; ++i) {
+    desktop_->GetScreenSize();
+    desktop_->Capture(0, 0, 4, 4, bits.data(), 12);
+  }
+  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+}
+
+TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {
+  RegisterBoth();
+  desktop_.reset();
+  Type("F9");
+  bool reached = false;
+  for (int i = 0; i < 50 && !reached; ++i) {
+    for (const auto& [keysym, state] : focus_.Presses())
+      reached |= keysym == XK_F9;
+    if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(reached);
+}
+
+// A picture with no two equal rows or columns.
+std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      pixels[static_cast<size_t>(y) * w + x] =
+          ((x * 37 + seed) & 255) << 16 | ((y * 53 + seed * 3) & 255) << 8 | ((x * y + seed) & 255);
+  return pixels;
+}
+
+TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
+  ASSERT_TRUE(testing::XvfbAvailable());
+  std::string error;
+  auto desktop = X11Desktop::Open(nullptr, error);
+  ASSERT_TRUE(desktop) << error;
+  // Pictures in two opposite corners pin down the size, the orientation and the row stride.
+  const int w = 13, h = 7;
+  const auto a = Pattern(w, h, 5), b = Pattern(w, h, 9);
+  testing::TestWindow topLeft(0, 0, w, h, a);
+  testing::TestWindow bottomRight(kScreenW - w, kScreenH - h, w, h, b);
+  ASSERT_TRUE(topLeft.Ok() && bottomRight.Ok());
+  for (const bool shm : {true, false}) {
+    desktop->SetUseSharedMemory(shm);
+    platform::Frame frame;
+    ASSERT_TRUE(desktop->CaptureFrame(frame));
+    ASSERT_EQ(frame.Width, kScreenW);
+    ASSERT_EQ(frame.Height, kScreenH);
+    ASSERT_EQ(frame.LineBytes, kScreenW * 3);
+    ASSERT_EQ(frame.Bits.size(), static_cast<size_t>(kScreenW) * 3 * kScreenH);
+    auto at = [&](int x, int y) {
+      const uint8_t* p = &frame.Bits[static_cast<size_t>(frame.Height - 1 - y) * frame.LineBytes +
+                                     3 * static_cast<size_t>(x)];
+      return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    };
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(at(x, y), a[y * w + x]) << "shm " << shm;
+        ASSERT_EQ(at(kScreenW - w + x, kScreenH - h + y), b[y * w + x]) << "shm " << shm;
+      }
+    }
+  }
+}
+
+// The opener is replaced by a script that writes each argument it got, NUL-terminated.
+class OpenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::XvfbAvailable());
+    std::string error;
+    desktop_ = X11Desktop::Open(nullptr, error);
+    ASSERT_TRUE(desktop_) << error;
+    char dir[] = "/tmp/ostrane-opener-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    dir_ = dir;
+    recorder_ = dir_ / "open here";  // a space in the program's own path as well
+    std::ofstream script(recorder_);
+    script << "#!/bin/sh\n"
+              "out=\"$(dirname \"$0\")/args\"\n"
+              "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$out.part\"\n"
+              "printf '%s' \"$DISPLAY\" > \"$(dirname \"$0\")/display\"\n"
+              "mv \"$out.part\" \"$out\"\n";
+    script.close();
+    chmod(recorder_.c_str(), 0755);
+  }
+  void TearDown() override {
+    unsetenv("OSTRANE_OPENER");
+    std::filesystem::remove_all(dir_);
+  }
+
+  // The arguments the recorder received; empty when it did not run within two seconds.
+  std::vector<std::string> Recorded() {
+    const auto file = dir_ / "args";
+    for (int i = 0; i < 200 && !std::filesystem::exists(file); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    std::vector<std::string> args;
+    std::string arg;
+    for (const char c : all.str()) {
+      if (c) {
+        arg += c;
+      } else {
+        args.push_back(arg);
+        arg.clear();
+      }
+    }
+    std::filesystem::remove(file);
+    return args;
+  }
+
+  // Children of this process that have ended but were never waited for.
+  static int Zombies() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line)) continue;
+      const auto close = line.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(line.substr(close + 2));
+      char state = 0;
+      long ppid = 0;
+      rest >> state >> ppid;
+      if (ppid == getpid() && state == 'Z') ++count;
+    }
+    return count;
+  }
+
+  std::unique_ptr<X11Desktop> desktop_;
+  std::filesystem::path dir_, recorder_;
+};
+
+TEST_F(OpenerTest, TheTargetArrivesAsOneUntouchedArgument) {
+  desktop_->SetOpenerCommand({recorder_.string()});
+  const std::string marker = (dir_ / "injected").string();
+  for (const std::string& target :
+       {std::string("https://ostrane.example.org/"), std::string("mailto:help@ostrane.example.org"),
+        "a b \"c\" 'd'; touch " + marker + " $(touch " + marker + ") `touch " + marker +
+            "` | & > < \\ *"}) {
+    ASSERT_TRUE(desktop_->ShellOpen(target));
+    EXPECT_EQ(Zombies(), 0);
+    EXPECT_EQ(Recorded(), std::vector<std::string>{target});
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  std::ifstream display(dir_ / "display");
+  std::string name;
+  std::getline(display, name);
+  EXPECT_EQ(name, DisplayString(desktop_->display()));
+}
+
+TEST_F(OpenerTest, TheEnvironmentNamesTheOpenerAndLeadingArgumentsAreKept) {
+  setenv("OSTRANE_OPENER", recorder_.c_str(), 1);
+  ASSERT_TRUE(desktop_->ShellOpen("mailto:help@ostrane.example.org"));
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"mailto:help@ostrane.example.org"});
+  desktop_->SetOpenerCommand({recorder_.string(), "--new-window"});
+  ASSERT_TRUE(desktop_->ShellOpen("https://ostrane.example.org/"));
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"--new-window", "https://ostrane.example.org/"}));
+}
+
+TEST_F(OpenerTest, RequestsThatCannotBeHandedOverSayFalse) {
+  for (const char* opener : {"/nonexistent/opener", "ostrane-no-such-opener", ""}) {
+    desktop_->SetOpenerCommand({opener});
+    EXPECT_FALSE(desktop_->ShellOpen("https://ostrane.example.org/")) << opener;
+  }
+  desktop_->SetOpenerCommand({recorder_.string()});
+  for (const std::string& target : {std::string(), std::string("--help"), std::string("a\0b", 3)})
+    EXPECT_FALSE(desktop_->ShellOpen(target));
+  EXPECT_EQ(Zombies(), 0);
+}
+
+}  // namespace
+}  // namespace ostrane
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ostrane::testing::RegisterXvfbEnvironment("800x600");
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,94 @@
+// The main window: both scopes, the click interval and the similarity, Start and Stop, the click
+// counter, and the pass timer whose every tick runs one find-and-click pass.
+#pragma once
+
+#include <QMainWindow>
+#include <cstdint>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+
+namespace ostrane::ui {
+
+class TCaptionButton;
+class TTimer;
+class TUpDown;
+
+class TfmMian : public QMainWindow {
+ public:
+  explicit TfmMian(QWidget* parent = nullptr);
+  ~TfmMian() override;
+
+  // The components, named as in the window's design.
+  QGroupBox* GroupBox1;
+  TCaptionButton* Button1;
+  QLabel *Label1, *Label2, *Label3, *Label4;
+  QLineEdit *edLeft1, *edTop1, *edRight1, *edBottom1;
+  QGroupBox* GroupBox2;
+  TCaptionButton* Button3;
+  QLabel *Label6, *Label7, *Label8, *Label9;
+  QLineEdit *edLeft2, *edTop2, *edRight2, *edBottom2;
+  QGroupBox* GroupBox3;
+  QLabel *LabelMinute, *LabelSecond, *LabelTen;
+  QLineEdit *edIntMinute, *edIntSecond, *edIntTen;
+  TUpDown *UpDown2, *UpDown3, *UpDown4;
+  QGroupBox* GroupBox4;
+  QLineEdit* edBMPSimilar;
+  TUpDown* UpDown10;
+  QLabel* Label19;
+  TCaptionButton* btnStart;
+  TCaptionButton* btnStop;
+  QLabel* Label5;
+  QLabel* lblCount;
+  TTimer* timerSetPoint;
+  QAction* m1;
+  QAction* m2;
+
+  // Event handlers.
+  void FormCreate();
+  void FormClose();
+  void btnStartClick();
+  void btnStopClick();
+  void timerSetPointTimer();
+  void Button1Click();
+  void Button3Click();
+  void m1Click();
+  void m2Click();
+
+  // Hot keys: registered at creation, released when the window closes.
+  void RegisterHotKeys();
+  void WMHotKey(int32_t virtualKey);
+
+  // Whether a pass is under way (a tick arriving then is skipped).
+  bool PassRunning() const { return passRunning_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildComponents();
+  void Start();
+  void ShowStartMessage();
+  void ReleaseHotKeys();
+
+  bool passRunning_ = false;
+  bool centred_ = false;
+  bool closed_ = false;
+};
+
+// The message Start shows when a field cannot be read.
+inline constexpr const char* kScopeMessage = "You must define the scope on the screen!";
+
+// Values the hot keys are registered with; all 0 until RegisterHotKeys runs.
+extern int32_t StartHotKey;
+extern int32_t StopHotKey;
+extern int32_t StartAtom;
+extern int32_t StopAtom;
+
+// The program's main window, once created.
+extern TfmMian* fmMian;
+
+}  // namespace ostrane::ui
