@@ -84,7 +84,6 @@ void Run(benchmark::State& state, const Scene& scene, const TColorTolerance* tol
 int main(int argc, char** argv) {
   static const std::vector<Scene> scenes = Scenes();
   static const TColorTolerance similarity90{25, 25, 25};
-  const std::string best = search::ActiveLevel() == search::Level::Avx2 ? "fast" : "fast";
   for (const Scene& scene : scenes) {
     for (const TColorTolerance* tol :
          {static_cast<const TColorTolerance*>(nullptr), &similarity90}) {
