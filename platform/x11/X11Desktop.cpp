@@ -211,7 +211,7 @@ bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& imag
   image.image->obdata = reinterpret_cast<char*>(&segment_->info);
   ErrorTrap trap(display_);
   const Bool ok = XShmGetImage(display_, root_, image.image, x, y, AllPlanes);
-  if (ok && !trap.Failed()) return true;
+  if (ok && !trap.FailedSoFar()) return true;
   segment_.reset();  // a fresh segment next time, in case this one is what failed
   return false;
 }
@@ -220,7 +220,7 @@ bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& im
   ErrorTrap trap(display_);
   image.image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h),
                           AllPlanes, ZPixmap);
-  return image.image && !trap.Failed();
+  return image.image && !trap.FailedSoFar();
 }
 
 CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,

@@ -26,11 +26,12 @@ int OnXIOError(Display*) {
 
 }  // namespace
 
-// Records the error in the innermost trap of the same display.
+// Records the error in the innermost trap of the same display that was set before the failing
+// request was sent.
 int HandleError(_XDisplay* display, void* eventPtr) {
   auto* event = static_cast<XErrorEvent*>(eventPtr);
   for (ErrorTrap* trap = g_trap; trap; trap = trap->outer_) {
-    if (trap->display_ == display) {
+    if (trap->display_ == display && event->serial >= trap->firstRequest_) {
       if (trap->errorCode_ == 0) trap->errorCode_ = event->error_code;
       return 0;
     }
@@ -50,17 +51,15 @@ void InstallErrorHandlers() {
   XSetIOErrorHandler(OnXIOError);
 }
 
-ErrorTrap::ErrorTrap(_XDisplay* display) : display_(display), outer_(g_trap) {
+// Errors of earlier requests belong to whoever sent them, not to this trap: the request serial
+// tells them apart without a round trip.
+ErrorTrap::ErrorTrap(_XDisplay* display)
+    : display_(display), outer_(g_trap), firstRequest_(NextRequest(display)) {
   InstallErrorHandlers();
-  // Errors of earlier requests belong to whoever sent them, not to this trap.
-  XSync(display_, False);
   g_trap = this;
 }
 
-ErrorTrap::~ErrorTrap() {
-  XSync(display_, False);
-  g_trap = outer_;
-}
+ErrorTrap::~ErrorTrap() { g_trap = outer_; }
 
 bool ErrorTrap::Failed() {
   XSync(display_, False);

@@ -1,5 +1,6 @@
 // X errors must never end the process. One process-wide handler records them; a trap scoped
-// around a request tells whether that request failed.
+// around a request tells whether that request failed. Errors that arrive after the trap is gone
+// (of requests without a reply that nobody waited for) are reported on stderr and ignored.
 #pragma once
 
 struct _XDisplay;
@@ -24,6 +25,9 @@ class ErrorTrap {
   // them failed since the trap was set. The first failure sticks: use one trap per request
   // whose outcome matters on its own.
   bool Failed();
+  // Whether a failure has been reported so far, without waiting. Enough after a request that
+  // waits for its reply (XGetImage, XShmGetImage): its error arrives before the reply does.
+  bool FailedSoFar() const { return errorCode_ != 0; }
   // The error code of the first failure, 0 when none.
   int ErrorCode() const { return errorCode_; }
 
@@ -31,6 +35,7 @@ class ErrorTrap {
   friend int HandleError(_XDisplay*, void*);
   _XDisplay* display_;
   ErrorTrap* outer_;
+  unsigned long firstRequest_;
   int errorCode_ = 0;
 };
 
