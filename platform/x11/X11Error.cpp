@@ -59,7 +59,9 @@ ErrorTrap::ErrorTrap(_XDisplay* display)
   g_trap = this;
 }
 
-ErrorTrap::~ErrorTrap() { g_trap = outer_; }
+ErrorTrap::~ErrorTrap() {
+  g_trap = outer_;
+}
 
 bool ErrorTrap::Failed() {
   XSync(display_, False);
