@@ -15,25 +15,17 @@
 #include "engine/ClickPass.h"
 #include "platform/NativeDesktop.h"
 #include "platform/win32/Win32Desktop.h"
+#include "tests/support/Pattern.h"
 #include "tests/win32/TestWindow.h"
 
 namespace ostrane {
 namespace {
 
 using platform::win32::Win32Desktop;
+using testing::Pattern;
 using testing::PumpFor;
 using testing::PumpUntil;
 using testing::Win32TestWindow;
-
-// A picture with no two equal rows or columns, so that a wrong offset cannot match.
-std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      pixels[static_cast<size_t>(y) * w + x] =
-          ((x * 37 + seed) & 255) << 16 | ((y * 53 + seed * 3) & 255) << 8 | ((x * y + seed) & 255);
-  return pixels;
-}
 
 uint32_t RgbAt(const uint8_t* bits, int32_t lineBytes, int32_t height, int x, int y) {
   const uint8_t* p = bits + static_cast<ptrdiff_t>(height - 1 - y) * lineBytes + 3 * x;

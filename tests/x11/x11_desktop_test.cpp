@@ -8,6 +8,7 @@
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
 #include "platform/x11/X11Desktop.h"
+#include "tests/support/Pattern.h"
 #include "tests/support/TestWindow.h"
 #include "tests/support/Xvfb.h"
 
@@ -15,17 +16,8 @@ namespace ostrane {
 namespace {
 
 using platform::x11::X11Desktop;
+using testing::Pattern;
 using testing::TestWindow;
-
-// A picture with no two equal rows or columns, so that a wrong offset cannot match.
-std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      pixels[static_cast<size_t>(y) * w + x] =
-          ((x * 37 + seed) & 255) << 16 | ((y * 53 + seed * 3) & 255) << 8 | ((x * y + seed) & 255);
-  return pixels;
-}
 
 class X11Test : public ::testing::Test {
  protected:

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/x11/X11Desktop.h"
+#include "tests/support/Pattern.h"
 #include "tests/support/TestWindow.h"
 #include "tests/support/Xvfb.h"
 
@@ -31,6 +32,7 @@ namespace {
 using platform::kVirtualKeyF10;
 using platform::kVirtualKeyF9;
 using platform::x11::X11Desktop;
+using testing::Pattern;
 
 constexpr int kScreenW = 800, kScreenH = 600;
 
@@ -346,16 +348,6 @@ TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {
     if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(reached);
-}
-
-// A picture with no two equal rows or columns.
-std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      pixels[static_cast<size_t>(y) * w + x] =
-          ((x * 37 + seed) & 255) << 16 | ((y * 53 + seed * 3) & 255) << 8 | ((x * y + seed) & 255);
-  return pixels;
 }
 
 TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
