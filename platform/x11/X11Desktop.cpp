@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/WorkShare.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Error.h"
 
@@ -61,6 +62,8 @@ struct X11Desktop::Segment {
 
 namespace {
 
+constexpr int64_t kShareMinPixels = 1 << 17;
+
 // Bit position and width of a colour mask, for images of unusual visuals.
 struct Channel {
   int shift = 0;
@@ -96,12 +99,22 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
   const int w = image->width;
   const int h = image->height;
   if (IsBgrx32(image)) {
-    for (int r = 0; r < h; ++r) {
-      const auto* src = reinterpret_cast<const uint8_t*>(image->data) +
-                        static_cast<ptrdiff_t>(r) * image->bytes_per_line;
-      uint8_t* dst =
-          bits + static_cast<ptrdiff_t>(outHeight - 1 - (topRow + r)) * lineBytes + 3 * col;
-      ConvertBgrxRow(src, dst, w);
+    auto rows = [&](int r0, int r1) {
+      for (int r = r0; r < r1; ++r) {
+        const auto* src = reinterpret_cast<const uint8_t*>(image->data) +
+                          static_cast<ptrdiff_t>(r) * image->bytes_per_line;
+        uint8_t* dst =
+            bits + static_cast<ptrdiff_t>(outHeight - 1 - (topRow + r)) * lineBytes + 3 * col;
+        ConvertBgrxRow(src, dst, w);
+      }
+    };
+    // The conversion is bound by memory traffic, which a second core nearly doubles; small
+    // captures are not worth the hand-over.
+    if (int64_t{w} * h < kShareMinPixels) {
+      rows(0, h);
+    } else {
+      const int parts = std::clamp(h / 16, 1, 16);
+      ShareWork(parts, [&](int32_t i) { rows(i * h / parts, (i + 1) * h / parts); });
     }
     return true;
   }
@@ -250,6 +263,8 @@ CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, ui
 
   bool grabbed = false;
   Image image;
+  // The helper wakes while the server copies, ready to share the conversion.
+  if (int64_t{cw} * ch >= kShareMinPixels) WakeHelper();
   if (useShm_) {
     grabbed = GrabShm(cx, cy, cw, ch, image);
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/BitmapData.h"
+#include "platform/WorkShare.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/TestWindow.h"
@@ -82,6 +83,36 @@ TEST(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
               std::vector<uint8_t>(plain.Bits, plain.Bits + plain.Size))
         << s.x << "," << s.y << " " << s.w << "x" << s.h;
   }
+}
+
+// Captures large enough to be converted on both cores, with a row length that needs padding and
+// a height that splits unevenly: every pixel where it belongs, with or without the helper and
+// with or without shared memory.
+TEST(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
+  ASSERT_TRUE(testing::XvfbAvailable());
+  std::string error;
+  auto desktop = X11Desktop::Open(nullptr, error);
+  ASSERT_TRUE(desktop) << error;
+  platform::ScopedActiveDesktop scope(*desktop);
+  InitScreenMetrics();
+  const int w = 1021, h = 307;
+  const std::vector<uint32_t> pixels = Noise(w, h, 9);
+  testing::TestWindow window(13, 17, w, h, pixels);
+  ASSERT_TRUE(window.Ok());
+  for (const bool helper : {true, false}) {
+    for (const bool shm : {true, false}) {
+      platform::SetHelperEnabled(helper);
+      desktop->SetUseSharedMemory(shm);
+      TBDBitmapData b;
+      ASSERT_TRUE(b.CopyFromScreen(13, 17, w, h));
+      ASSERT_EQ(b.LinePad, 1);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          ASSERT_EQ(b.PixelAt(x, y), pixels[static_cast<size_t>(y) * w + x])
+              << x << "," << y << " helper " << helper << " shm " << shm;
+    }
+  }
+  platform::SetHelperEnabled(true);
 }
 
 }  // namespace
