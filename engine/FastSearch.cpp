@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/Search.h"
+#include "platform/WorkShare.h"
 
 namespace ostrane::search {
 
@@ -188,19 +189,17 @@ class Searcher {
     lastY_ = hay.Height - needle.Height;
   }
 
-  bool Run(int32_t& x, int32_t& y) {
-    const Plan plan = MakePlan(hay_, needle_, tol_, exact_);
-    trace_.method = Method::Anchor;
-    trace_.anchorX = plan.anchor.x;
-    trace_.anchorY = plan.anchor.y;
-    trace_.checks = plan.nChecks;
+  Plan Prepare() const { return MakePlan(hay_, needle_, tol_, exact_); }
 
-    const int64_t budget =
-        exact_ ? static_cast<int64_t>(g_switchWork.load() * double(hay_.Width) * hay_.Height)
-               : INT64_MAX;
+  // The first match at offset rows [y0, y1). `abandon` is polled once per row: once it says an
+  // earlier part of the haystack holds a match, this part's answer no longer matters.
+  template <typename Abandon>
+  bool Run(const Plan& plan, int32_t y0, int32_t y1, int64_t budget, Abandon abandon, int32_t& x,
+           int32_t& y) {
     int64_t work = 0;
     std::vector<int32_t> cand(static_cast<size_t>(lastX_) + 1);
-    for (int32_t oy = 0; oy <= lastY_; ++oy) {
+    for (int32_t oy = y0; oy < y1; ++oy) {
+      if (abandon()) return false;
       // A second probe costs a few loads per 16 pixels; it pays once the anchor alone lets
       // through offsets that then fail: the next rarest pixel, or the pixel that failed last
       // once that one proved the better filter.
@@ -235,10 +234,10 @@ class Searcher {
         }
       }
       if (n >= 16 && learnedRejects * 2 > n) preferLearned_ = true;
-      if (work > budget && oy < lastY_) {
+      if (work > budget && oy + 1 < y1) {
         trace_.method = Method::Hash;
         trace_.hashFromRow = oy + 1;
-        return HashFrom(oy + 1, x, y);
+        return HashFrom(oy + 1, y1, x, y);
       }
     }
     return false;
@@ -280,10 +279,10 @@ class Searcher {
     }
   }
 
-  // Two-dimensional rolling hash over rows y0 and below: per byte column a hash of the nh bytes
+  // Two-dimensional rolling hash over offset rows [y0, y1): per byte column a hash of the nh bytes
   // above it, then per row a polynomial over each window of nw pixels, compared with the
   // needle's; every hit is verified, so a collision costs time, never a wrong answer.
-  bool HashFrom(int32_t y0, int32_t& x, int32_t& y) const {
+  bool HashFrom(int32_t y0, int32_t y1, int32_t& x, int32_t& y) const {
     constexpr uint32_t kC = 0x01000193u, kB = 0x9E3779B9u, kK1 = 0x85EBCA6Bu, kK2 = 0xC2B2AE35u;
     const int32_t w = hay_.Width, nw = needle_.Width, nh = needle_.Height;
     const int32_t bytes = 3 * w, nbytes = 3 * nw;
@@ -315,7 +314,7 @@ class Searcher {
     std::vector<int32_t> hits(static_cast<size_t>(lastX_) + 1);
     for (int32_t r = 0; r < nh; ++r)
       k_.accumulate(v.data(), RowFromTop(hay_, y0 + r), bytes, kC);
-    for (int32_t oy = y0; oy <= lastY_; ++oy) {
+    for (int32_t oy = y0; oy < y1; ++oy) {
       if (oy > y0) {
         k_.roll(v.data(), RowFromTop(hay_, oy - 1), RowFromTop(hay_, oy - 1 + nh), bytes, kC, cn);
       }
@@ -347,7 +346,23 @@ class Searcher {
   int32_t lastY_ = 0;
 };
 
+// Splitting pays only when a search costs more than handing parts to the helper; each part of an
+// exact search may start a rolling hash over its rows, which costs the needle's height first.
+std::atomic<int64_t> g_splitMinPixels{kDefaultSplitMinPixels};
+std::atomic<int32_t> g_splitMinRows{kDefaultSplitMinRows};
+
+int32_t PartsFor(const TBDBitmapData& haystack, const TBDBitmapData& needle, int32_t rows) {
+  if (int64_t{haystack.Width} * haystack.Height < g_splitMinPixels.load()) return 1;
+  const int32_t partRows = std::max(g_splitMinRows.load(), 2 * needle.Height);
+  return std::clamp(rows / std::max(partRows, 1), 1, kMaxParts);
+}
+
 }  // namespace
+
+void SetSplit(int64_t minPixels, int32_t minRows) {
+  g_splitMinPixels.store(minPixels);
+  g_splitMinRows.store(minRows);
+}
 
 Level ActiveLevel() {
   int v = g_level.load(std::memory_order_relaxed);
@@ -393,8 +408,62 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
       return true;
     }
   }
-  Searcher searcher(haystack, needle, tolerance, simd::KernelsFor(t.level), t);
-  return searcher.Run(x, y);
+  const Kernels& kernels = simd::KernelsFor(t.level);
+  const Plan plan = Searcher(haystack, needle, tolerance, kernels, t).Prepare();
+  t.method = Method::Anchor;
+  t.anchorX = plan.anchor.x;
+  t.anchorY = plan.anchor.y;
+  t.checks = plan.nChecks;
+  const int32_t rows = haystack.Height - needle.Height + 1;
+  const double budget =
+      tolerance ? -1 : g_switchWork.load() * double(haystack.Width) * haystack.Height;
+  auto partBudget = [&](int32_t partRows) {
+    if (budget < 0) return INT64_MAX;
+    return static_cast<int64_t>(partRows == rows ? budget : budget * partRows / rows);
+  };
+
+  const int32_t parts = PartsFor(haystack, needle, rows);
+  if (parts <= 1) {
+    return Searcher(haystack, needle, tolerance, kernels, t)
+        .Run(
+            plan, 0, rows, partBudget(rows), [] { return false; }, x, y);
+  }
+
+  // Parts of consecutive offset rows, searched on both cores. The first match overall is the
+  // first one in the lowest part that has one; parts below it always run to the end.
+  struct Answer {
+    bool found = false;
+    int32_t x = -1, y = -1;
+    Trace trace;
+  };
+  std::vector<Answer> answers(static_cast<size_t>(parts));
+  std::atomic<int32_t> firstFound{parts};
+  platform::ShareWork(parts, [&](int32_t part) {
+    if (part > firstFound.load(std::memory_order_relaxed)) return;
+    const int32_t y0 = static_cast<int32_t>(int64_t{part} * rows / parts);
+    const int32_t y1 = static_cast<int32_t>(int64_t{part + 1} * rows / parts);
+    Answer& a = answers[static_cast<size_t>(part)];
+    auto abandon = [&] { return firstFound.load(std::memory_order_relaxed) < part; };
+    a.found = Searcher(haystack, needle, tolerance, kernels, a.trace)
+                  .Run(plan, y0, y1, partBudget(y1 - y0), abandon, a.x, a.y);
+    if (!a.found) return;
+    int32_t seen = firstFound.load();
+    while (part < seen && !firstFound.compare_exchange_weak(seen, part)) {
+    }
+  });
+  for (const Answer& a : answers) {
+    t.candidates += a.trace.candidates;
+    t.learned += a.trace.learned;
+    if (a.trace.method == Method::Hash) {
+      t.method = Method::Hash;
+      if (t.hashFromRow < 0) t.hashFromRow = a.trace.hashFromRow;
+    }
+  }
+  const int32_t first = firstFound.load();
+  if (first >= parts) return false;
+  x = answers[static_cast<size_t>(first)].x;
+  y = answers[static_cast<size_t>(first)].y;
+  return true;
 }
 
 }  // namespace ostrane::search

@@ -47,4 +47,12 @@ inline constexpr double kDefaultHashSwitchWork = 0.02;
 inline constexpr int64_t kRowWork = 4;
 void SetHashSwitchWork(double unitsPerPixel);
 
+// A haystack of at least this many pixels is searched in parts of at least this many offset rows
+// (and twice the needle's height), shared with the helper thread. Tests lower both to split small
+// bitmaps.
+inline constexpr int64_t kDefaultSplitMinPixels = 1 << 18;
+inline constexpr int32_t kDefaultSplitMinRows = 64;
+inline constexpr int32_t kMaxParts = 16;
+void SetSplit(int64_t minPixels, int32_t minRows);
+
 }  // namespace ostrane::search

@@ -9,6 +9,7 @@
 #include "engine/FastSearch.h"
 #include "engine/Search.h"
 #include "engine/simd/Kernels.h"
+#include "platform/WorkShare.h"
 #include "tests/engine/Pictures.h"
 
 namespace ostrane {
@@ -56,6 +57,8 @@ class FastSearch : public ::testing::Test {
   void TearDown() override {
     search::ForceLevel(Level::Avx2);
     search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+    search::SetSplit(search::kDefaultSplitMinPixels, search::kDefaultSplitMinRows);
+    platform::SetHelperEnabled(true);
   }
 };
 
@@ -199,6 +202,44 @@ TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
       const TColorTolerance tol{10, 10, 10};
       EXPECT_EQ(Fast(hay, needle, &tol, &trace), Scan(hay, needle, &tol));
       EXPECT_EQ(trace.method, Method::Anchor);
+    }
+  }
+}
+
+// A haystack searched in parts on both cores: copies of the mark lie in many parts, and the answer
+// is the top-most one whichever part finishes first, also when it sits in the last row of its
+// part or in the last part alone. On two-colour noise every part changes to the rolling hash.
+TEST_F(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
+  std::mt19937 rng(11);
+  search::SetSplit(0, 10);  // parts of 10 offset rows, 20 parts capped at 16
+  for (const bool helper : {true, false}) {
+    platform::SetHelperEnabled(helper);
+    for (const auto& [first, noise] :
+         {std::pair{21, false}, std::pair{196, false}, std::pair{21, true}}) {
+      Rows screen = Solid(90, 200, 0x102030);
+      Rows mark = Solid(6, 4, 0x102030);
+      mark[1][2] = 0xFF0000;
+      if (noise) {
+        for (auto* rows : {&screen, &mark})
+          for (auto& row : *rows)
+            for (auto& p : row)
+              p = (rng() & 1) ? 0x000000 : 0xFFFFFF;
+      }
+      for (int y = first; y + 4 <= 200; y += 13)
+        Paste(screen, mark, 80 - y % 70, y);
+      TBDBitmapData hay, needle;
+      Fill(hay, screen);
+      Fill(needle, mark);
+      const Answer want{true, 80 - first % 70, first};
+      ASSERT_EQ(Scan(hay, needle, nullptr), want);
+      search::SetHashSwitchWork(noise ? 0 : search::kDefaultHashSwitchWork);
+      for (int round = 0; round < 20; ++round) {
+        Trace trace;
+        ASSERT_EQ(Fast(hay, needle, nullptr, &trace), want)
+            << "first " << first << " helper " << helper;
+        EXPECT_EQ(trace.method, noise ? Method::Hash : Method::Anchor);
+        ASSERT_EQ(Fast(hay, needle, &kTol25), Scan(hay, needle, &kTol25));
+      }
     }
   }
 }

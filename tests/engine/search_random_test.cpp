@@ -134,6 +134,7 @@ class SearchEquivalence : public ::testing::TestWithParam<search::Level> {
   void TearDown() override {
     search::ForceLevel(search::Level::Avx2);
     search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+    search::SetSplit(search::kDefaultSplitMinPixels, search::kDefaultSplitMinRows);
   }
 };
 
@@ -158,6 +159,18 @@ TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
   int hashed = 0;
   CheckCases(99, 4000, 40, 24, false, &hashed);
   EXPECT_GT(hashed, 500);  // the others are found in their first row or have only one
+}
+
+// Every haystack split into parts of one or a few offset rows, shared with the helper thread, with
+// and without the rolling hash in each part: the lowest part with a match must give the answer.
+TEST_P(SearchEquivalence, SplitSearchAgreesWithReference) {
+  for (const int32_t rows : {1, 3}) {
+    search::SetSplit(0, rows);
+    CheckCases(31 + rows, 3000, 30, 40, false);
+    search::SetHashSwitchWork(0);
+    CheckCases(41 + rows, 2000, 30, 40, false);
+    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, SearchEquivalence,
