@@ -162,6 +162,9 @@ X11Desktop::X11Desktop(_XDisplay* display) : display_(display) {
   useShm_ = shmOffered_;
   int eventBase = 0, errorBase = 0;
   xtest_ = XTestQueryExtension(display_, &eventBase, &errorBase, &major, &minor) == True;
+  // Selected before the size is read, so no later change goes unseen.
+  XSelectInput(display_, root_, StructureNotifyMask);
+  GetScreenSize();
 }
 
 X11Desktop::~X11Desktop() {
@@ -179,9 +182,23 @@ ScreenSize X11Desktop::GetScreenSize() {
   unsigned int w = 0, h = 0, border = 0, depth = 0;
   if (!XGetGeometry(display_, root_, &root, &x, &y, &w, &h, &border, &depth)) {
     const int screen = DefaultScreen(display_);
-    return {DisplayWidth(display_, screen), DisplayHeight(display_, screen)};
+    screen_ = {DisplayWidth(display_, screen), DisplayHeight(display_, screen)};
+  } else {
+    screen_ = {static_cast<int32_t>(w), static_cast<int32_t>(h)};
   }
-  return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+  return screen_;
+}
+
+ScreenSize X11Desktop::KnownScreenSize() {
+  // Reads what has arrived without waiting for the server.
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == ConfigureNotify && event.xconfigure.window == root_) {
+      screen_ = {event.xconfigure.width, event.xconfigure.height};
+    }
+  }
+  return screen_;
 }
 
 bool X11Desktop::EnsureSegment(size_t bytes) {
@@ -239,9 +256,18 @@ bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& im
 CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                   int32_t lineBytes) {
   if (w <= 0 || h <= 0) return CaptureResult::ReadFailed;
+  const ScreenSize known = KnownScreenSize();
+  const CaptureResult result = CaptureOn(known, x, y, w, h, bits, lineBytes);
+  if (result == CaptureResult::Ok) return result;
+  // The screen may have shrunk after the last event was read: ask, and try once more if so.
+  const ScreenSize now = GetScreenSize();
+  if (now.Width == known.Width && now.Height == known.Height) return result;
+  return CaptureOn(now, x, y, w, h, bits, lineBytes);
+}
 
+CaptureResult X11Desktop::CaptureOn(const ScreenSize& screen, int32_t x, int32_t y, int32_t w,
+                                    int32_t h, uint8_t* bits, int32_t lineBytes) {
   // Requests reaching past the root window raise BadMatch, so only the visible part is asked for.
-  const ScreenSize screen = GetScreenSize();
   const int64_t x0 = std::max<int64_t>(x, 0);
   const int64_t y0 = std::max<int64_t>(y, 0);
   const int64_t x1 = std::min<int64_t>(int64_t{x} + w, screen.Width);

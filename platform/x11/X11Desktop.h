@@ -62,6 +62,9 @@ class X11Desktop : public Desktop {
   bool EnsureSegment(size_t bytes);
   bool GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& image);
   bool GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& image);
+  ScreenSize KnownScreenSize();
+  CaptureResult CaptureOn(const ScreenSize& screen, int32_t x, int32_t y, int32_t w, int32_t h,
+                          uint8_t* bits, int32_t lineBytes);
   void Button(bool press);
 
   _XDisplay* display_;
@@ -69,6 +72,9 @@ class X11Desktop : public Desktop {
   bool shmOffered_ = false;
   bool useShm_ = false;
   bool xtest_ = false;
+  // The root window's size, kept current from its ConfigureNotify events, so a capture needs no
+  // round trip to learn it.
+  ScreenSize screen_;
   // Kept while captures fit in it, so a pass does not create and attach a segment each time.
   std::unique_ptr<Segment> segment_;
 

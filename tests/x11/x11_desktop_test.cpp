@@ -142,6 +142,35 @@ TEST_F(X11Test, NoMatchSendsNothing) {
   EXPECT_TRUE(clickWindow.DrainButtons(200).empty());
 }
 
+// The backend keeps the screen size from the root window's events instead of asking before each
+// capture: after the screen shrinks, the part beyond it reads black without an error, and after it
+// grows again the uncovered window is captured, not blacked out by a stale size.
+TEST_F(X11Test, CapturesFollowScreenResizes) {
+  if (std::system("command -v xrandr >/dev/null") != 0) GTEST_SKIP() << "no xrandr";
+  struct Restore {
+    ~Restore() { std::system("xrandr --fb 1920x1080 >/dev/null 2>&1"); }
+  } restore;
+  const int w = 100, h = 80;
+  const auto pixels = Pattern(w, h, 5);
+  TestWindow window(1700, 900, w, h, pixels);
+  ASSERT_TRUE(window.Ok());
+  TBDBitmapData b;
+  ASSERT_TRUE(b.CopyFromScreen(1700, 900, w, h));
+  EXPECT_EQ(b.PixelAt(0, 0), pixels[0]);
+
+  // xrandr also complains that the output no longer fits; the size changes all the same.
+  std::system("xrandr --fb 1600x900 >/dev/null 2>&1");
+  ASSERT_TRUE(b.CopyFromScreen(1500, 800, 420, 280));
+  EXPECT_EQ(b.PixelAt(100, 100), 0u);
+  EXPECT_EQ(b.PixelAt(419, 279), 0u);
+
+  std::system("xrandr --fb 1920x1080 >/dev/null 2>&1");
+  ASSERT_TRUE(b.CopyFromScreen(1700, 900, w, h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      ASSERT_EQ(b.PixelAt(x, y), pixels[static_cast<size_t>(y) * w + x]) << x << "," << y;
+}
+
 TEST(X11Open, UnreachableDisplayIsAClearError) {
   std::string error;
   EXPECT_EQ(X11Desktop::Open(":4095", error), nullptr);
