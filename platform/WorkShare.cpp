@@ -16,12 +16,10 @@ using Clock = std::chrono::steady_clock;
 // converts its capture and searches within a few milliseconds; between passes it sleeps.
 constexpr auto kAwake = std::chrono::milliseconds(3);
 
+// Waiting gives the processor away at every turn: with two cores, a helper that merely spun could
+// hold the core the X server needs for the copy that precedes the work.
 void Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#else
   std::this_thread::yield();
-#endif
 }
 
 class Helper {
