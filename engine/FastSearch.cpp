@@ -200,18 +200,30 @@ class Searcher {
     std::vector<int32_t> cand(static_cast<size_t>(lastX_) + 1);
     for (int32_t oy = y0; oy < y1; ++oy) {
       if (abandon()) return false;
-      // A second probe costs a few loads per 16 pixels; it pays once the anchor alone lets
-      // through offsets that then fail: the next rarest pixel, or the pixel that failed last
-      // once that one proved the better filter.
+      // Further probes cost a few loads per 32 pixels, and only where the anchor passed; they pay
+      // once the anchor alone lets through offsets that then fail: the next rarest pixel, or the
+      // pixel that failed last once that one proved the better filter, then two more checks for
+      // screens where every colour is common (dithering, text at a tolerance).
       const Probe* second = preferLearned_ && nLearned_ > 0            ? &learned_[0]
                             : plan.anchorCount > 0 && plan.nChecks > 0 ? &plan.checks[0]
                             : nLearned_ > 0                            ? &learned_[0]
                                                                        : nullptr;
-      const uint8_t* row = PixelPtr(hay_, plan.anchor.x, oy + plan.anchor.y);
-      const uint8_t* row2 = second ? PixelPtr(hay_, second->x, oy + second->y) : nullptr;
-      const int32_t n =
-          k_.anchorScan(row, plan.anchor.range, row2, second ? second->range : plan.anchor.range,
-                        lastX_ + 1, cand.data());
+      simd::RowProbe probes[simd::kMaxRowProbes];
+      int nProbes = 0;
+      auto add = [&](const Probe& p) {
+        probes[nProbes++] = {PixelPtr(hay_, p.x, oy + p.y), &p.range};
+      };
+      add(plan.anchor);
+      uint32_t scanned = 0;  // checks every offset found has passed already
+      if (second) {
+        add(*second);
+        for (int c = 0; c < plan.nChecks && nProbes < simd::kMaxRowProbes; ++c) {
+          if (&plan.checks[c] == second) continue;
+          add(plan.checks[c]);
+          scanned |= 1u << c;
+        }
+      }
+      const int32_t n = k_.anchorScan(probes, nProbes, lastX_ + 1, cand.data());
       trace_.candidates += n;
       work += n;
       int32_t learnedRejects = 0;
@@ -224,6 +236,7 @@ class Searcher {
           learnedRejects += !ok;
         }
         for (int c = 0; c < plan.nChecks && ok; ++c) {
+          if (scanned >> c & 1) continue;
           const Probe& p = plan.checks[c];
           ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
         }

@@ -16,14 +16,37 @@ inline bool PixelInRange(const uint8_t* q, const ColorRange& r) {
          q[2] >= r.lo[2] && q[2] <= r.hi[2];
 }
 
-int32_t AnchorScanScalar(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
-                         const ColorRange& r2, int32_t count, int32_t* out) {
+int32_t AnchorScanScalar(const RowProbe* probes, int nProbes, int32_t count, int32_t* out) {
   int32_t n = 0;
   for (int32_t i = 0; i < count; ++i) {
     const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
-    if (PixelInRange(p + o, r) && (!p2 || PixelInRange(p2 + o, r2))) out[n++] = i;
+    bool pass = true;
+    for (int k = 0; k < nProbes && pass; ++k)
+      pass = PixelInRange(probes[k].p + o, *probes[k].range);
+    if (pass) out[n++] = i;
   }
   return n;
+}
+
+// The probes moved on by `i` pixels, for the scalar or narrower tail of a vector loop.
+struct ShiftedProbes {
+  RowProbe probes[kMaxRowProbes];
+  ShiftedProbes(const RowProbe* from, int nProbes, int32_t i) {
+    for (int k = 0; k < nProbes; ++k)
+      probes[k] = {from[k].p + 3 * static_cast<ptrdiff_t>(i), from[k].range};
+  }
+};
+
+// Scans [i, count) with `scan` and adds i to what it writes.
+template <typename Scan>
+int32_t ScanTail(Scan scan, const RowProbe* probes, int nProbes, int32_t i, int32_t count,
+                 int32_t* out, int32_t n) {
+  if (i >= count) return n;
+  const ShiftedProbes tail(probes, nProbes, i);
+  const int32_t m = scan(tail.probes, nProbes, count - i, out + n);
+  for (int32_t k = n; k < n + m; ++k)
+    out[k] += i;
+  return n + m;
 }
 
 bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t* tol) {
@@ -129,6 +152,7 @@ inline __m128i InRange128(__m128i v, __m128i lo, __m128i hi) {
 
 struct Ranges128 {
   __m128i lo[3], hi[3];
+  Ranges128() = default;
   explicit Ranges128(const ColorRange& r) {
     for (int k = 0; k < 3; ++k) {
       lo[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(r.lo + 16 * k));
@@ -148,25 +172,20 @@ struct Ranges128 {
   }
 };
 
-int32_t AnchorScanSse2(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
-                       const ColorRange& r2, int32_t count, int32_t* out) {
-  const Ranges128 first(r), second(r2);
+int32_t AnchorScanSse2(const RowProbe* probes, int nProbes, int32_t count, int32_t* out) {
+  Ranges128 ranges[kMaxRowProbes];
+  for (int k = 0; k < nProbes; ++k)
+    ranges[k] = Ranges128(*probes[k].range);
   int32_t n = 0;
   int32_t i = 0;
   for (; i + 16 <= count; i += 16) {
     const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
-    uint64_t bits = PixelBits(first.Mask(p + o));
-    if (bits && p2) bits &= PixelBits(second.Mask(p2 + o));
+    uint64_t bits = PixelBits(ranges[0].Mask(probes[0].p + o));
+    for (int k = 1; k < nProbes && bits; ++k)
+      bits &= PixelBits(ranges[k].Mask(probes[k].p + o));
     if (bits) n = EmitPixels(bits, i, out, n);
   }
-  if (i < count) {
-    const int32_t start = n;
-    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
-    n += AnchorScanScalar(p + o, r, p2 ? p2 + o : nullptr, r2, count - i, out + n);
-    for (int32_t k = start; k < n; ++k)
-      out[k] += i;
-  }
-  return n;
+  return ScanTail(AnchorScanScalar, probes, nProbes, i, count, out, n);
 }
 
 inline __m128i OverTolerance128(__m128i h, __m128i n, __m128i tol) {
@@ -224,32 +243,27 @@ struct Ranges256 {
   }
 };
 
-OSTRANE_AVX2 int32_t AnchorScanAvx2(const uint8_t* p, const ColorRange& r, const uint8_t* p2,
-                                    const ColorRange& r2, int32_t count, int32_t* out) {
-  const Ranges256 first(r), second(r2);
+OSTRANE_AVX2 int32_t AnchorScanAvx2(const RowProbe* probes, int nProbes, int32_t count,
+                                    int32_t* out) {
+  const Ranges256 first(*probes[0].range);
   int32_t n = 0;
   int32_t i = 0;
   for (; i + 32 <= count; i += 32) {
     const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
     uint64_t low, high;
-    first.Bits(p + o, low, high);
-    if ((low | high) && p2) {
+    first.Bits(probes[0].p + o, low, high);
+    // The other probes' ranges are loaded where needed: they are rarely reached on a screen
+    // where the anchor is rare, and there are not registers enough to keep all of them.
+    for (int k = 1; k < nProbes && (low | high); ++k) {
       uint64_t low2, high2;
-      second.Bits(p2 + o, low2, high2);
+      Ranges256(*probes[k].range).Bits(probes[k].p + o, low2, high2);
       low &= low2;
       high &= high2;
     }
     if (low) n = EmitPixels(low, i, out, n);
     if (high) n = EmitPixels(high, i + 16, out, n);
   }
-  if (i < count) {
-    const int32_t start = n;
-    const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
-    n += AnchorScanSse2(p + o, r, p2 ? p2 + o : nullptr, r2, count - i, out + n);
-    for (int32_t k = start; k < n; ++k)
-      out[k] += i;
-  }
-  return n;
+  return ScanTail(AnchorScanSse2, probes, nProbes, i, count, out, n);
 }
 
 OSTRANE_AVX2 inline __m256i OverTolerance256(__m256i h, __m256i n, __m256i tol) {

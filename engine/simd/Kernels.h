@@ -18,12 +18,18 @@ struct ColorRange {
 };
 ColorRange MakeRange(const uint8_t lo[3], const uint8_t hi[3]);
 
+// Pixels along a row to test: pixel i is at p + 3 * i and must lie within `range`.
+struct RowProbe {
+  const uint8_t* p;
+  const ColorRange* range;
+};
+inline constexpr int kMaxRowProbes = 4;
+
 struct Kernels {
-  // Writes, in ascending order, every i in [0, count) whose pixel at p + 3 * i lies within
-  // `range` and, when p2 is not null, whose pixel at p2 + 3 * i lies within range2; returns how
-  // many were written (out has room for count entries).
-  int32_t (*anchorScan)(const uint8_t* p, const ColorRange& range, const uint8_t* p2,
-                        const ColorRange& range2, int32_t count, int32_t* out);
+  // Writes, in ascending order, every i in [0, count) whose pixels pass all `nProbes` probes
+  // (1 to kMaxRowProbes); returns how many were written (out has room for count entries).
+  // Later probes are looked at only where the earlier ones passed.
+  int32_t (*anchorScan)(const RowProbe* probes, int nProbes, int32_t count, int32_t* out);
   // True when every byte of h lies within tol[k % 3] of the byte of n at the same index k; tol
   // holds 96 bytes repeating the three channel tolerances.
   bool (*rowWithin)(const uint8_t* h, const uint8_t* n, int32_t bytes, const uint8_t* tol);

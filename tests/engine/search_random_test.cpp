@@ -158,7 +158,9 @@ TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
   search::SetHashSwitchWork(0);
   int hashed = 0;
   CheckCases(99, 4000, 40, 24, false, &hashed);
-  EXPECT_GT(hashed, 500);  // the others are found in their first row or have only one
+  // The others are found in their first row, have only one, or no offset of their first row
+  // passes the probes.
+  EXPECT_GT(hashed, 300);
 }
 
 // Every haystack split into parts of one or a few offset rows, shared with the helper thread, with
