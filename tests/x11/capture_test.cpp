@@ -48,14 +48,25 @@ std::vector<uint32_t> Noise(int w, int h, uint32_t seed) {
   return p;
 }
 
+// A desktop of its own on the tests' Xvfb, active for the test.
+class SharedSegment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::XvfbAvailable());
+    std::string error;
+    desktop = X11Desktop::Open(nullptr, error);
+    ASSERT_TRUE(desktop) << error;
+    scope.emplace(*desktop);
+    InitScreenMetrics();
+  }
+  void TearDown() override { platform::SetHelperEnabled(true); }
+
+  std::unique_ptr<X11Desktop> desktop;
+  std::optional<platform::ScopedActiveDesktop> scope;
+};
+
 // Captures of changing sizes through the kept segment agree pixel for pixel with XGetImage.
-TEST(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
-  ASSERT_TRUE(testing::XvfbAvailable());
-  std::string error;
-  auto desktop = X11Desktop::Open(nullptr, error);
-  ASSERT_TRUE(desktop) << error;
-  platform::ScopedActiveDesktop scope(*desktop);
-  InitScreenMetrics();
+TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
   testing::TestWindow window(50, 40, 300, 200, Noise(300, 200, 8));
   ASSERT_TRUE(window.Ok());
   struct Step {
@@ -88,13 +99,7 @@ TEST(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
 // Captures large enough to be converted on both cores, with a row length that needs padding and
 // a height that splits unevenly: every pixel where it belongs, with or without the helper and
 // with or without shared memory.
-TEST(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
-  ASSERT_TRUE(testing::XvfbAvailable());
-  std::string error;
-  auto desktop = X11Desktop::Open(nullptr, error);
-  ASSERT_TRUE(desktop) << error;
-  platform::ScopedActiveDesktop scope(*desktop);
-  InitScreenMetrics();
+TEST_F(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
   const int w = 1021, h = 307;
   const std::vector<uint32_t> pixels = Noise(w, h, 9);
   testing::TestWindow window(13, 17, w, h, pixels);
@@ -112,7 +117,6 @@ TEST(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
               << x << "," << y << " helper " << helper << " shm " << shm;
     }
   }
-  platform::SetHelperEnabled(true);
 }
 
 }  // namespace
