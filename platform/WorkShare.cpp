@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace ostrane::platform {
@@ -29,7 +30,7 @@ class Helper {
     return helper;
   }
 
-  bool Enabled() const { return enabled_.load() && cores_ >= 2; }
+  bool Enabled() const { return enabled_.load() && cores_ >= 2 && !failed_.load(); }
   void SetEnabled(bool enabled) { enabled_.store(enabled); }
 
   void Run(int32_t parts, const std::function<void(int32_t)>& job) {
@@ -40,10 +41,11 @@ class Helper {
     error_ = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      Start();
-      // Open before the new generation shows, so a helper that sees it finds the job open.
-      open_.store(true);
-      generation_.store(generation_.load() + 1);
+      if (Start()) {
+        // Open before the new generation shows, so a helper that sees it finds the job open.
+        open_.store(true);
+        generation_.store(generation_.load() + 1);
+      }
     }
     wake_.notify_one();
     Claim();
@@ -76,9 +78,17 @@ class Helper {
  private:
   Helper() : cores_(std::thread::hardware_concurrency()) {}
 
-  // Called with mutex_ held.
-  void Start() {
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+  // Called with mutex_ held. A thread that cannot be created leaves the work to the caller.
+  bool Start() {
+    if (thread_.joinable()) return true;
+    if (failed_.load()) return false;
+    try {
+      thread_ = std::thread([this] { Loop(); });
+      return true;
+    } catch (const std::system_error&) {
+      failed_.store(true);
+      return false;
+    }
   }
 
   void Claim() {
@@ -121,6 +131,7 @@ class Helper {
 
   const unsigned cores_;
   std::atomic<bool> enabled_{true};
+  std::atomic<bool> failed_{false};
 
   std::mutex runMutex_;
   const std::function<void(int32_t)>* job_ = nullptr;
