@@ -39,6 +39,8 @@ void AttachToEventLoop(platform::Desktop& desktop, QObject* owner) {
   if (auto* d = dynamic_cast<platform::win32::Win32Desktop*>(&desktop)) new HotKeyFilter(*d, owner);
 }
 
-void DetachFromEventLoop(platform::Desktop& desktop) { desktop.SetMessagePump(nullptr); }
+void DetachFromEventLoop(platform::Desktop& desktop) {
+  desktop.SetMessagePump(nullptr);
+}
 
 }  // namespace ostrane::ui
