@@ -451,10 +451,8 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
   };
   std::vector<Answer> answers(static_cast<size_t>(parts));
   std::atomic<int32_t> firstFound{parts};
-  platform::ShareWork(parts, [&](int32_t part) {
+  platform::ShareRows(rows, parts, [&](int32_t part, int32_t y0, int32_t y1) {
     if (part > firstFound.load(std::memory_order_relaxed)) return;
-    const int32_t y0 = static_cast<int32_t>(int64_t{part} * rows / parts);
-    const int32_t y1 = static_cast<int32_t>(int64_t{part + 1} * rows / parts);
     Answer& a = answers[static_cast<size_t>(part)];
     auto abandon = [&] { return firstFound.load(std::memory_order_relaxed) < part; };
     a.found = Searcher(haystack, needle, tolerance, kernels, a.trace)

@@ -163,6 +163,14 @@ void ShareWork(int32_t parts, const std::function<void(int32_t)>& job) {
   helper.Run(parts, job);
 }
 
+void ShareRows(int32_t rows, int32_t parts,
+               const std::function<void(int32_t part, int32_t begin, int32_t end)>& job) {
+  ShareWork(parts, [&](int32_t i) {
+    job(i, static_cast<int32_t>(int64_t{i} * rows / parts),
+        static_cast<int32_t>(int64_t{i + 1} * rows / parts));
+  });
+}
+
 void WakeHelper() {
   Helper& helper = Helper::Instance();
   if (helper.Enabled()) helper.Wake();

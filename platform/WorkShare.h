@@ -14,6 +14,11 @@ namespace ostrane::platform {
 // here once no part is running any more. A part must not call ShareWork itself.
 void ShareWork(int32_t parts, const std::function<void(int32_t)>& job);
 
+// ShareWork over rows [0, rows) cut into `parts` consecutive ranges that differ by at most one
+// row: job(part, begin, end).
+void ShareRows(int32_t rows, int32_t parts,
+               const std::function<void(int32_t part, int32_t begin, int32_t end)>& job);
+
 // Wakes the helper ahead of work that follows shortly (a capture about to be converted), because
 // waking a sleeping thread takes tens of microseconds on some machines. It stays awake briefly.
 void WakeHelper();

@@ -113,8 +113,8 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
     if (int64_t{w} * h < kShareMinPixels) {
       rows(0, h);
     } else {
-      const int parts = std::clamp(h / 16, 1, 16);
-      ShareWork(parts, [&](int32_t i) { rows(i * h / parts, (i + 1) * h / parts); });
+      ShareRows(h, std::clamp(h / 16, 1, 16),
+                [&](int32_t, int32_t r0, int32_t r1) { rows(r0, r1); });
     }
     return true;
   }
