@@ -1,0 +1,68 @@
+# The Debian package (`cpack -G DEB`): installed under /usr, its dependencies worked out by
+# dpkg-shlibdeps from the libraries the program links, with the copyright file and the
+# changelog that Debian expects of every package.
+
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_NAME ostrane)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+# The release date comes from the AppStream metadata, so the two cannot disagree, and a version
+# without a release entry there stops the configuration instead of shipping stale metadata.
+set(_ostrane_metainfo "${PROJECT_SOURCE_DIR}/app/org.example.ostrane.metainfo.xml")
+file(STRINGS "${_ostrane_metainfo}" _ostrane_release
+     REGEX "<release version=\"${PROJECT_VERSION}\" date=\"[0-9]+-[0-9]+-[0-9]+\"")
+if(NOT _ostrane_release MATCHES "date=\"([0-9]+)-([0-9]+)-([0-9]+)\"")
+  message(FATAL_ERROR "${_ostrane_metainfo} has no <release> of version ${PROJECT_VERSION}")
+endif()
+# Days since 1970-01-01 of the proleptic Gregorian date, for string(TIMESTAMP), which formats
+# only the current time or SOURCE_DATE_EPOCH.
+math(EXPR _y "${CMAKE_MATCH_1}")
+math(EXPR _m "${CMAKE_MATCH_2}")
+math(EXPR _d "${CMAKE_MATCH_3}")
+if(_m LESS_EQUAL 2)
+  math(EXPR _y "${_y} - 1")
+  math(EXPR _m "${_m} + 9")
+else()
+  math(EXPR _m "${_m} - 3")
+endif()
+math(EXPR _era "${_y} / 400")
+math(EXPR _yoe "${_y} - ${_era} * 400")
+math(EXPR _doy "(153 * ${_m} + 2) / 5 + ${_d} - 1")
+math(EXPR _doe "${_yoe} * 365 + ${_yoe} / 4 - ${_yoe} / 100 + ${_doy}")
+math(EXPR _epoch "(${_era} * 146097 + ${_doe} - 719468) * 86400 + 12 * 3600")
+set(_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} ${_epoch})
+string(TIMESTAMP _ostrane_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${_saved_epoch}")
+
+set(_ostrane_doc "${PROJECT_BINARY_DIR}/package-doc")
+file(CONFIGURE OUTPUT "${_ostrane_doc}/copyright" CONTENT
+"Ostrane
+Home page: ${CPACK_PACKAGE_HOMEPAGE_URL}
+Contact: ${CPACK_PACKAGE_CONTACT}
+
+Copyright (C) 2026 The Ostrane project
+
+Every file of this package is the work of the Ostrane project. All rights reserved.
+")
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/changelog.Debian" CONTENT
+"ostrane (${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}) stable; urgency=medium
+
+  * Ostrane ${PROJECT_VERSION}.
+
+ -- ${CPACK_PACKAGE_CONTACT}  ${_ostrane_changelog_date}
+")
+find_program(OSTRANE_GZIP gzip)
+if(OSTRANE_GZIP)
+  # -n: no name or time stamp inside, so the same changelog always compresses the same.
+  execute_process(COMMAND "${OSTRANE_GZIP}" -9nc "${PROJECT_BINARY_DIR}/changelog.Debian"
+                  OUTPUT_FILE "${_ostrane_doc}/changelog.Debian.gz" COMMAND_ERROR_IS_FATAL ANY)
+endif()
+# Copied into the package only; `cmake --install` leaves them out.
+string(REGEX REPLACE "^/" "" _ostrane_prefix "${CPACK_PACKAGING_INSTALL_PREFIX}")
+set(CPACK_INSTALLED_DIRECTORIES "${_ostrane_doc};${_ostrane_prefix}/share/doc/ostrane")

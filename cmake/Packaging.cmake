@@ -1,0 +1,27 @@
+# Installable packages of the program, made by `cpack` in a Release build folder
+# (scripts/package makes the Debian one).
+
+set(CPACK_PACKAGE_NAME ostrane)
+set(CPACK_PACKAGE_VENDOR "The Ostrane project")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Ostrane developers <support@ostrane.example.org>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://ostrane.example.org/")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Click a picture wherever it shows up on the screen")
+# Lines of at most 72 characters: Debian shows them indented in an 80-column terminal.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Ostrane watches the screen for a picture and left-clicks it wherever it
+shows up. You mark two rectangles over the frozen screen: the one that
+shows the picture, and the one in which to look for it and click. On
+every interval Ostrane clicks the centre of the first match, within a
+similarity you choose, and counts the clicks. F9 starts and F10 stops
+from any window.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Ostrane)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackageWindows.cmake OPTIONAL)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/PackageDeb.cmake)
+endif()
+
+include(CPack)
