@@ -1,7 +1,7 @@
 # Cross-builds for 64-bit Windows with the mingw-w64 GCC of the posix threads flavour.
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-# Executables are linked fully static, so that they need no DLL beyond the system ones: a
-# missing DLL makes a program fail without a word (exit code 53 under Wine).
+# Programs that use Qt share the MinGW C++ runtime DLLs with Qt's own DLLs (one runtime in the
+# process); the tests without Qt link it statically (tests/CMakeLists.txt).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -18,8 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Tests (and the test discovery) run through Wine, with the output's CR line ends removed.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)

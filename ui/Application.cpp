@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QFont>
 #include <cstdio>
-#include <cstdlib>
 
 namespace ostrane::ui {
 
@@ -56,11 +55,12 @@ int DroppedExceptionCount() {
 
 void PreparePhysicalPixels() {
   // QT_ENABLE_HIGHDPI_SCALING=0 alone does not override an explicit scale factor.
-  setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
-  unsetenv("QT_SCALE_FACTOR");
-  unsetenv("QT_SCREEN_SCALE_FACTORS");
-  unsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
-  unsetenv("QT_USE_PHYSICAL_DPI");
+  // Qt's own calls: setenv and unsetenv are not there on every system the program is built for.
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qunsetenv("QT_SCALE_FACTOR");
+  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+  qunsetenv("QT_USE_PHYSICAL_DPI");
 }
 
 QFont DesignFont(int pixelSize, bool bold) {

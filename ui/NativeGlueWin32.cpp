@@ -22,7 +22,8 @@ class HotKeyFilter : public QObject, public QAbstractNativeEventFilter {
   }
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override {
     if (type != "windows_generic_MSG" || !desktop_.HandleNativeMessage(message)) return false;
-    *result = 0;
+    // Qt's Windows dispatcher asks some filters without a place for a result.
+    if (result) *result = 0;
     return true;
   }
 
