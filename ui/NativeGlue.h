@@ -12,8 +12,9 @@ class Desktop;
 
 namespace ostrane::ui {
 
-// Settings that must be made before the application object exists (which Qt platform plugin
-// shows the windows).
+// Settings that must be made before the application object exists: which Qt platform plugin
+// shows the windows, and whether Qt scales them (not on X11; on Windows it does, and the system
+// still reports screen pixels, since Qt makes the program aware of each monitor's scaling).
 void PrepareNativePlatform();
 
 // The desktop must outlive `owner`, which holds the watchers.

@@ -1,9 +1,12 @@
 #include "ui/uCopy.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/Desktop.h"
 #include "ui/Timer.h"
@@ -57,30 +60,40 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
 }
 
 void TImage::paintEvent(QPaintEvent* event) {
+  // The picture holds one pixel per screen pixel; where Qt scales the windows, its pixel ratio
+  // maps the widget's logical area back onto them.
   QPainter painter(this);
-  painter.drawImage(event->rect(), Picture, event->rect());
+  const QRectF area(event->rect());
+  const qreal ratio = Picture.devicePixelRatio();
+  painter.drawImage(area, Picture, QRectF(area.topLeft() * ratio, area.size() * ratio));
 }
 
 namespace {
 TfmCopy* PickerOf(QWidget* image) {
   return static_cast<TfmCopy*>(image->parentWidget());
 }
-int32_t X(const QMouseEvent* e) {
-  return static_cast<int32_t>(e->position().x());
-}
-int32_t Y(const QMouseEvent* e) {
-  return static_cast<int32_t>(e->position().y());
+// Corners are screen pixels: a position in the widget's logical units times the picture's
+// pixel ratio (1 where Qt does not scale). The system reports whole screen pixels, which the
+// division into logical units and back may leave a hair below: rounded, not truncated.
+int32_t ScreenPixel(qreal logical, qreal ratio) {
+  return static_cast<int32_t>(std::lround(logical * ratio));
 }
 }  // namespace
 
 void TImage::mousePressEvent(QMouseEvent* e) {
-  PickerOf(this)->Image1MouseDown(X(e), Y(e));
+  const qreal r = Picture.devicePixelRatio();
+  PickerOf(this)->Image1MouseDown(ScreenPixel(e->position().x(), r),
+                                  ScreenPixel(e->position().y(), r));
 }
 void TImage::mouseMoveEvent(QMouseEvent* e) {
-  PickerOf(this)->Image1MouseMove(X(e), Y(e));
+  const qreal r = Picture.devicePixelRatio();
+  PickerOf(this)->Image1MouseMove(ScreenPixel(e->position().x(), r),
+                                  ScreenPixel(e->position().y(), r));
 }
 void TImage::mouseReleaseEvent(QMouseEvent* e) {
-  PickerOf(this)->Image1MouseUp(X(e), Y(e));
+  const qreal r = Picture.devicePixelRatio();
+  PickerOf(this)->Image1MouseUp(ScreenPixel(e->position().x(), r),
+                                ScreenPixel(e->position().y(), r));
 }
 
 TfmCopy::TfmCopy(TfmMian* main) : QWidget(nullptr), main_(main) {
@@ -129,9 +142,15 @@ void TfmCopy::Timer1Timer() {
     for (int32_t x = 0; x < frame.Width; ++x)
       out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
   }
+  // The frame is in screen pixels; the window is placed in Qt's logical units.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+  picture.setDevicePixelRatio(ratio);
+  const int w = static_cast<int>(std::ceil(frame.Width / ratio));
+  const int h = static_cast<int>(std::ceil(frame.Height / ratio));
   Image1->Picture = std::move(picture);
-  Image1->setGeometry(0, 0, frame.Width, frame.Height);
-  setGeometry(0, 0, frame.Width, frame.Height);
+  Image1->setGeometry(0, 0, w, h);
+  setGeometry(0, 0, w, h);
   show();
   raise();
   activateWindow();

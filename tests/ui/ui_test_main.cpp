@@ -5,7 +5,12 @@
 #include "ui/Application.h"
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Wine hands no QT_ variable to a Windows program: OSTRANE_TEST_QPA names the platform there.
+  const QByteArray platform = qgetenv("OSTRANE_TEST_QPA");
+  if (!platform.isEmpty())
+    qputenv("QT_QPA_PLATFORM", platform);
+  else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("QT_SCALE_FACTOR", "2");
   qputenv("QT_SCREEN_SCALE_FACTORS", "2");
   ostrane::ui::PreparePhysicalPixels();
