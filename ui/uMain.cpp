@@ -108,6 +108,18 @@ int32_t ToInt64Low32(const QLineEdit* edit) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(*value)));
 }
 
+// Sets a flag for the length of a scope, however the scope is left.
+class ScopedFlag {
+ public:
+  explicit ScopedFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 // A message box centred on the screen once it knows its own size.
 class CentredMessageBox : public QMessageBox {
  public:
@@ -276,7 +288,9 @@ void TfmMian::btnStartClick() {
   try {
     Start();
   } catch (...) {
-    ShowStartMessage();
+    // A held F9 repeats Start while the box is open, and each further box would open inside
+    // the loop of the one before until the stack runs out: the open box already says it.
+    if (!startMessageOpen_) ShowStartMessage();
   }
 }
 
@@ -303,6 +317,7 @@ void TfmMian::Start() {
 }
 
 void TfmMian::ShowStartMessage() {
+  const ScopedFlag open(startMessageOpen_);
   CentredMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString::fromLatin1(kScopeMessage),
                         QMessageBox::Ok);
   box.setObjectName(QStringLiteral("ScopeMessage"));
@@ -316,11 +331,7 @@ void TfmMian::btnStopClick() {
 void TfmMian::timerSetPointTimer() {
   // A pass lets pending events through; a tick arriving then is skipped so passes never nest.
   if (passRunning_) return;
-  passRunning_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{passRunning_};
+  const ScopedFlag running(passRunning_);
   const RunSettings& s = ProgramSettings();
   ClickPass(s.FindScope, s.ClickScope, s.SimilarPercent);
   lblCount->setText(QString::number(ProgramSettings().ClickCount));

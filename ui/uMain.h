@@ -63,6 +63,8 @@ class TfmMian : public QMainWindow {
 
   // Whether a pass is under way (a tick arriving then is skipped).
   bool PassRunning() const { return passRunning_; }
+  // Whether Start's message box is open (a failed Start then opens no second one).
+  bool StartMessageOpen() const { return startMessageOpen_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -75,6 +77,7 @@ class TfmMian : public QMainWindow {
   void ReleaseHotKeys();
 
   bool passRunning_ = false;
+  bool startMessageOpen_ = false;
   bool centred_ = false;
   bool closed_ = false;
 };

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,19 @@ class EndToEnd : public ::testing::Test {
                         std::to_string(c.Y + y + 10) + " click 1"));
     ASSERT_TRUE(Xdotool("key ctrl+a BackSpace"));
     ASSERT_TRUE(Xdotool("type '" + text + "'"));
+  }
+  // Left, top, right and bottom of the find scope, then of the click scope.
+  static void TypeScopes(const ProgramDriver& program, const std::string& l1, const std::string& t1,
+                         const std::string& r1, const std::string& b1, const std::string& l2,
+                         const std::string& t2, const std::string& r2, const std::string& b2) {
+    Type(program, 8 + 128, 9 + 23, l1);
+    Type(program, 8 + 128, 9 + 48, t1);
+    Type(program, 8 + 223, 9 + 23, r1);
+    Type(program, 8 + 223, 9 + 48, b1);
+    Type(program, 8 + 128, 95 + 23, l2);
+    Type(program, 8 + 128, 95 + 48, t2);
+    Type(program, 8 + 223, 95 + 23, r2);
+    Type(program, 8 + 223, 95 + 48, b2);
   }
   static void ClickAt(const ProgramDriver& program, int x, int y) {
     const Point c = program.ClientOrigin();
@@ -173,6 +187,9 @@ constexpr int kButton1X = 8 + 8 + 40, kButton1Y = 9 + 16 + 27;
 constexpr int kButton3X = 8 + 8 + 40, kButton3Y = 95 + 16 + 27;
 constexpr int kStartX = 110 + 44, kStartY = 251 + 32;
 
+// F9 presses of the held-key test: enough for a box per press to be seen, quick to type.
+constexpr int kHeldPresses = 3000;
+
 TEST_F(EndToEnd, BothScopesPickedWithTheMouseThenF9AndF10FromAnotherWindow) {
   TestWindow target(100, 100, 60, 40, Pattern(60, 40));
   ASSERT_TRUE(target.Ok());
@@ -235,6 +252,34 @@ TEST_F(EndToEnd, F9HeldByAnotherProgramDoesNothingHereAndTheButtonsStillWork) {
   EXPECT_TRUE(program.WaitForStatus("running", "1"));
   ASSERT_TRUE(Xdotool("key F10"));  // F10 is still ours
   EXPECT_TRUE(program.WaitForStatus("running", "0"));
+  EXPECT_TRUE(program.Alive());
+}
+
+// A held F9 with a letter in the similarity: every press fails and, while the box is open, must
+// not open another box inside it. The timer keeps clicking behind the box and F10 stops it.
+TEST_F(EndToEnd, AHeldF9ShowsOneMessageBoxAndTheProgramLives) {
+  TestWindow target(100, 100, 60, 40, Pattern(60, 40));
+  ASSERT_TRUE(target.Ok());
+  ProgramDriver program;
+  ASSERT_TRUE(program.WaitForWindow());
+  TypeScopes(program, "110", "110", "130", "124", "100", "100", "160", "140");
+  Type(program, 8 + 54, 180 + 34, "0");   // seconds
+  Type(program, 8 + 101, 180 + 34, "2");  // tenths: 200 ms
+  ClickAt(program, kStartX, kStartY);
+  ASSERT_TRUE(program.WaitForStatus("running", "1"));
+  Type(program, 168 + 23, 180 + 25, "x");  // the similarity
+
+  ASSERT_TRUE(Xdotool("key --delay 0 --repeat " + std::to_string(kHeldPresses) + " F9"));
+  ASSERT_TRUE(program.Alive());
+  const int clicks = std::stoi(program.Status()["count"]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_GT(std::stoi(program.Status()["count"]), clicks) << "no clicks behind the box";
+  // F10 comes after every F9 on the same connection: once it has stopped the timer, all of
+  // them were handled.
+  ASSERT_TRUE(Xdotool("key F10"));
+  ASSERT_TRUE(program.WaitForStatus("running", "0"));
+  const std::string boxes = XdotoolOutput("search --onlyvisible --name '^Ostrane$'");
+  EXPECT_EQ(std::count(boxes.begin(), boxes.end(), '\n'), 1) << boxes;
   EXPECT_TRUE(program.Alive());
 }
 

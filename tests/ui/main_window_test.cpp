@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -390,6 +391,64 @@ TEST_F(MainWindowTest, HotKeysByVirtualKey) {
                   .Seen);
   EXPECT_TRUE(runningBehindTheBox);
   EXPECT_TRUE(stoppedBehindTheBox);
+}
+
+// A held start key repeats for as long as it is held: every press after the first fails again
+// while the box is open, and must not open a box inside the box.
+TEST_F(MainWindowTest, AHeldStartKeyOpensOneMessageAtATime) {
+  ShowMarkAndScopes();
+  SetInterval("0", "0", "1");
+  w().btnStartClick();
+  ASSERT_TRUE(w().timerSetPoint->Enabled());
+  w().edBMPSimilar->setText(QStringLiteral("x"));
+  auto press = [&](int32_t vk) {
+    desktop_.DeliverHotKey(vk);
+    QCoreApplication::processEvents();
+  };
+  auto openBoxes = [] {
+    int n = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      n += widget->objectName() == QLatin1String("ScopeMessage") && widget->isVisible();
+    return n;
+  };
+  // Should a box open inside the first one, this closes it again, so the test fails instead of
+  // waiting for a click that never comes.
+  int most = 0;
+  QTimer nested;
+  QObject::connect(&nested, &QTimer::timeout, [&] {
+    most = std::max(most, openBoxes());
+    if (openBoxes() > 1) QApplication::activeModalWidget()->close();
+  });
+  nested.start(5);
+
+  constexpr int kPresses = 10000;
+  int pressed = 0;
+  int32_t clicksBehindTheBox = 0;
+  bool stopped = false;
+  const auto seen = CloseNextMessageBox([&] { press(120); },
+                                        [&] {
+                                          const int32_t before = ProgramSettings().ClickCount;
+                                          for (; pressed < kPresses && most <= 1; ++pressed)
+                                            press(120);
+                                          // The fields before the failing one are still stored.
+                                          w().edLeft1->setText(QStringLiteral("51"));
+                                          press(120);
+                                          QTest::qWait(350);
+                                          clicksBehindTheBox =
+                                              ProgramSettings().ClickCount - before;
+                                          press(121);
+                                          stopped = !w().timerSetPoint->Enabled();
+                                        });
+  nested.stop();
+  ASSERT_TRUE(seen.Seen);
+  EXPECT_EQ(pressed, kPresses);
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(ProgramSettings().FindScope.Left, 51);
+  EXPECT_GE(clicksBehindTheBox, 1) << "the timer stood still behind the box";
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(w().StartMessageOpen());
+  // Once the box is closed, the next failed Start shows it again.
+  EXPECT_TRUE(CloseNextMessageBox([&] { press(120); }).Seen);
 }
 
 TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
