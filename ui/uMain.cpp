@@ -369,7 +369,8 @@ void TfmMian::RegisterHotKeys() {
   desktop.UnregisterHotKey(StopAtom);
   StartHotKey = platform::kVirtualKeyF9;
   StopHotKey = platform::kVirtualKeyF10;
-  // A key another program holds simply does nothing here; the buttons still work.
+  // A key another program holds does nothing here (the X11 backend names it on stderr); the
+  // buttons still work.
   StartAtom = desktop.AddGlobalAtom("OstraneStart");
   desktop.RegisterHotKey(StartAtom, StartHotKey);
   StopAtom = desktop.AddGlobalAtom("OstraneStop");

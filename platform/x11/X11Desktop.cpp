@@ -153,7 +153,9 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, std::strin
 }
 
 X11Desktop::X11Desktop(_XDisplay* display) : display_(display) {
+  AdoptDisplay(display_);
   root_ = RootWindow(display_, DefaultScreen(display_));
+  source_ = root_;
   int major = 0, minor = 0;
   Bool pixmaps = False;
   // Shared memory only helps a client on the server's own machine; the attach test in GrabShm
@@ -169,7 +171,12 @@ X11Desktop::X11Desktop(_XDisplay* display) : display_(display) {
 
 X11Desktop::~X11Desktop() {
   segment_.reset();  // detaching needs the connection
+  ForgetDisplay(display_);
   XCloseDisplay(display_);
+}
+
+int X11Desktop::ConnectionFd() const {
+  return ConnectionNumber(display_);
 }
 
 size_t X11Desktop::SharedSegmentBytes() const {
@@ -240,7 +247,7 @@ bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& imag
   image.image->data = segment_->info.shmaddr;
   image.image->obdata = reinterpret_cast<char*>(&segment_->info);
   ErrorTrap trap(display_);
-  const Bool ok = XShmGetImage(display_, root_, image.image, x, y, AllPlanes);
+  const Bool ok = XShmGetImage(display_, source_, image.image, x, y, AllPlanes);
   if (ok && !trap.FailedSoFar()) return true;
   segment_.reset();  // a fresh segment next time, in case this one is what failed
   return false;
@@ -248,8 +255,8 @@ bool X11Desktop::GrabShm(int32_t x, int32_t y, int32_t w, int32_t h, Image& imag
 
 bool X11Desktop::GrabPlain(int32_t x, int32_t y, int32_t w, int32_t h, Image& image) {
   ErrorTrap trap(display_);
-  image.image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h),
-                          AllPlanes, ZPixmap);
+  image.image = XGetImage(display_, source_, x, y, static_cast<unsigned>(w),
+                          static_cast<unsigned>(h), AllPlanes, ZPixmap);
   return image.image && !trap.FailedSoFar();
 }
 

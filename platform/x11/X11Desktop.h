@@ -28,16 +28,25 @@ class X11Desktop : public Desktop {
   void LeftButtonUp(int32_t dx, int32_t dy) override;
 
   _XDisplay* display() const { return display_; }
+  // The capture connection's descriptor. Call DispatchEvents whenever it is readable: it keeps
+  // the screen size current, and notices a lost server even while nothing is captured.
+  int ConnectionFd() const;
+  void DispatchEvents() { KnownScreenSize(); }
   bool SharedMemoryAvailable() const { return useShm_; }
   // Tests turn shared memory off to exercise the XGetImage path.
   void SetUseSharedMemory(bool on) { useShm_ = on && shmOffered_; }
   // Bytes of the shared-memory segment kept between captures; 0 when none is held.
   size_t SharedSegmentBytes() const;
+  // Tests capture from a window of their own (0: the root window again), one the server can be
+  // made to refuse.
+  void SetCaptureSource(unsigned long window) { source_ = window ? window : root_; }
 
   // Hot keys: F1..F24 (virtual keys 0x70..0x87), grabbed on the root window with no modifiers
   // and with every combination of Caps Lock, Num Lock and Scroll Lock. They live on a second
   // connection of their own: a round trip on the capture connection would pull their events
-  // into Xlib's queue, where a watcher of the socket never sees them.
+  // into Xlib's queue, where a watcher of the socket never sees them. A key that cannot be
+  // grabbed is named on stderr with the reason ("ostrane: F9 is held by another program"):
+  // nothing else would tell the user why it does nothing.
   bool RegisterHotKey(int32_t id, int32_t virtualKey) override;
   void UnregisterHotKey(int32_t id) override;
   // The descriptor to watch for hot-key events (the connection is opened on first use); -1 when
@@ -69,6 +78,7 @@ class X11Desktop : public Desktop {
 
   _XDisplay* display_;
   unsigned long root_;
+  unsigned long source_;  // the drawable captures read: the root window but in tests
   bool shmOffered_ = false;
   bool useShm_ = false;
   bool xtest_ = false;

@@ -1,30 +1,53 @@
 #include "platform/x11/X11Error.h"
 
 #include <X11/Xlib.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <vector>
+
+// Xlib's own handler, which prints the error and exits; exported by libX11 but declared only in
+// its internal header.
+extern "C" int _XDefaultError(Display* display, XErrorEvent* event);
 
 namespace ostrane::platform::x11 {
 
 namespace {
+
 ErrorTrap* g_trap = nullptr;
-}  // namespace
+// The handler ours replaced most recently, for displays that are not ours; null for none.
+XErrorHandler g_previous = nullptr;
+// Set while the previous handler runs, in case it hands the error back to whoever it replaced.
+bool g_inPrevious = false;
 
-int HandleError(_XDisplay* display, void* eventPtr);
-
-namespace {
+std::vector<Display*>& OwnDisplays() {
+  static std::vector<Display*> displays;
+  return displays;
+}
 
 int OnXError(Display* display, XErrorEvent* event) {
   return HandleError(display, event);
 }
 
 int OnXIOError(Display*) {
-  std::fprintf(stderr, "ostrane: lost the connection to the X server\n");
-  std::exit(1);
+  // Xlib is in the middle of a request and other threads may still run: destructors and exit
+  // handlers are not safe now, and a second message from anyone would only confuse.
+  static const char kLine[] = "ostrane: lost the connection to the X server\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
 }
 
 }  // namespace
+
+void AdoptDisplay(_XDisplay* display) {
+  OwnDisplays().push_back(display);
+}
+
+void ForgetDisplay(_XDisplay* display) {
+  auto& displays = OwnDisplays();
+  displays.erase(std::remove(displays.begin(), displays.end(), display), displays.end());
+}
 
 // Records the error in the innermost trap of the same display that was set before the failing
 // request was sent.
@@ -36,6 +59,13 @@ int HandleError(_XDisplay* display, void* eventPtr) {
       return 0;
     }
   }
+  const auto& own = OwnDisplays();
+  if (g_previous && !g_inPrevious && std::find(own.begin(), own.end(), display) == own.end()) {
+    g_inPrevious = true;
+    const int result = g_previous(display, event);
+    g_inPrevious = false;
+    return result;
+  }
   char text[256] = {};
   XGetErrorText(display, event->error_code, text, sizeof text);
   std::fprintf(stderr, "ostrane: ignored X error: %s (request %d.%d)\n", text, event->request_code,
@@ -44,10 +74,8 @@ int HandleError(_XDisplay* display, void* eventPtr) {
 }
 
 void InstallErrorHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  XSetErrorHandler(OnXError);
+  const XErrorHandler replaced = XSetErrorHandler(OnXError);
+  if (replaced != OnXError) g_previous = replaced == _XDefaultError ? nullptr : replaced;
   XSetIOErrorHandler(OnXIOError);
 }
 

@@ -7,15 +7,25 @@ struct _XDisplay;
 
 namespace ostrane::platform::x11 {
 
-// Installs the process-wide error handlers once. Errors outside a trap are reported on stderr
-// and otherwise ignored; a lost connection ends the program with a one-line message.
+// Puts our handlers in place of whatever is installed now. Xlib keeps one handler per process,
+// and a library that opens a display of its own may set its own after ours (Qt does when its
+// application object is made): call this again after such a library started. Errors on
+// displays the backend did not open go to the handler ours replaced, unless that is Xlib's
+// default, which would end the program. A lost connection, on any display, ends the program
+// with a one-line message and status 1.
 void InstallErrorHandlers();
+
+// The connections the backend opened; errors on them are never handed to another library's
+// handler. Forget a display before closing it.
+void AdoptDisplay(_XDisplay* display);
+void ForgetDisplay(_XDisplay* display);
 
 // The handler's work, for the process-wide handler only.
 int HandleError(_XDisplay* display, void* event);
 
 class ErrorTrap {
  public:
+  // Reinstalls our handlers first if another library replaced them.
   explicit ErrorTrap(_XDisplay* display);
   ~ErrorTrap();
   ErrorTrap(const ErrorTrap&) = delete;

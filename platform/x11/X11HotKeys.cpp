@@ -4,6 +4,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -90,6 +91,7 @@ struct X11Desktop::HotKeys {
   ~HotKeys() {
     for (auto& [id, key] : keys)
       Release(key);
+    ForgetDisplay(display);
     XCloseDisplay(display);
   }
 
@@ -100,13 +102,17 @@ struct X11Desktop::HotKeys {
     XFlush(display);
   }
 
-  // Grabs the key with every lock combination; all or nothing. False when the key has no code
-  // in the keyboard map or another client holds any of the combinations.
+  // Grabs the key with every lock combination; all or nothing. False, with the reason on
+  // stderr, when the key has no code in the keyboard map or another client holds any of the
+  // combinations.
   bool Grab(Key& key) {
     const KeySym keysym = KeySymFor(key.virtualKey);
     key.keycode = XKeysymToKeycode(display, keysym);
     key.locks = LockModifiers(display);
-    if (key.keycode == 0) return false;
+    if (key.keycode == 0) {
+      std::fprintf(stderr, "ostrane: %s has no key on this keyboard\n", XKeysymToString(keysym));
+      return false;
+    }
     for (const unsigned mods : Combinations(key.locks)) {
       // One trap per combination: a failure is reported asynchronously and must be pinned to
       // the grab that caused it.
@@ -114,6 +120,14 @@ struct X11Desktop::HotKeys {
       XGrabKey(display, key.keycode, mods, root, False, GrabModeAsync, GrabModeAsync);
       if (trap.Failed()) {
         Release(key);
+        if (trap.ErrorCode() == BadAccess) {
+          std::fprintf(stderr, "ostrane: %s is held by another program\n", XKeysymToString(keysym));
+        } else {
+          char text[256] = {};
+          XGetErrorText(display, trap.ErrorCode(), text, sizeof text);
+          std::fprintf(stderr, "ostrane: %s could not be grabbed: %s\n", XKeysymToString(keysym),
+                       text);
+        }
         return false;
       }
       key.grabbed.push_back(mods);
@@ -145,6 +159,7 @@ X11Desktop::HotKeys* X11Desktop::EnsureHotKeys() const {
   if (!display) return nullptr;
   hotKeys_.reset(new HotKeys);
   hotKeys_->display = display;
+  AdoptDisplay(display);
   hotKeys_->root = RootWindow(display, DefaultScreen(display));
   return hotKeys_.get();
 }

@@ -78,6 +78,13 @@ XvfbServer::~XvfbServer() {
   waitpid(pid_, &status, 0);
 }
 
+void XvfbServer::Kill(int signal) {
+  if (pid_ <= 0) return;
+  kill(pid_, signal);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
 namespace {
 
 std::unique_ptr<XvfbServer> g_server;

@@ -19,6 +19,9 @@ class XvfbServer {
   bool Running() const { return pid_ > 0 && !display_.empty(); }
   const std::string& Display() const { return display_; }
   const std::string& Error() const { return error_; }
+  // Ends the server at once with `signal`, as a crash or an administrator would, and waits for
+  // it to be gone.
+  void Kill(int signal);
 
  private:
   pid_t pid_ = -1;

@@ -46,15 +46,23 @@ ProgramDriver::ProgramDriver(const std::map<std::string, std::string>& environme
   const int fd = mkstemp(name);
   if (fd >= 0) close(fd);
   statusFile_ = name;
+  char errors[] = "/tmp/ostrane-stderr-XXXXXX";
+  const int errorFd = mkstemp(errors);
+  if (errorFd >= 0) errorFile_ = errors;
   pid_ = fork();
   if (pid_ == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a killed test
+    if (errorFd >= 0) {
+      dup2(errorFd, STDERR_FILENO);
+      close(errorFd);
+    }
     setenv("OSTRANE_STATUS_FILE", statusFile_.c_str(), 1);
     for (const auto& [key, value] : environment)
       setenv(key.c_str(), value.c_str(), 1);
     execl(OSTRANE_PROGRAM, OSTRANE_PROGRAM, static_cast<char*>(nullptr));
     _exit(127);
   }
+  if (errorFd >= 0) close(errorFd);
 }
 
 ProgramDriver::~ProgramDriver() {
@@ -68,6 +76,27 @@ ProgramDriver::~ProgramDriver() {
     }
   }
   if (!statusFile_.empty()) unlink(statusFile_.c_str());
+  if (!errorFile_.empty()) {
+    const std::string errors = StandardError();
+    if (!errors.empty()) std::fprintf(stderr, "[program's stderr]\n%s", errors.c_str());
+    unlink(errorFile_.c_str());
+  }
+}
+
+bool ProgramDriver::WaitForExit(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Alive()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+std::string ProgramDriver::StandardError() const {
+  std::ifstream in(errorFile_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 bool ProgramDriver::Alive() {

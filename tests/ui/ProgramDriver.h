@@ -25,8 +25,12 @@ class ProgramDriver {
   // Waits for the main window to be mapped; false on time-out or if the program died.
   bool WaitForWindow(int timeoutMs = 10000);
   bool Alive();
-  // The exit status once it ended (-1 while running or when killed by a signal).
+  // The exit status once it ended: -1 while running, 128 + the signal when a signal ended it.
   int ExitStatus() const { return exitStatus_; }
+  // Waits for the program to end by itself; false on time-out.
+  bool WaitForExit(int timeoutMs);
+  // What the program wrote on stderr so far (also copied to the test's stderr at the end).
+  std::string StandardError() const;
 
   // The main window's client area origin on the screen (below the menu bar).
   Point ClientOrigin() const { return client_; }
@@ -41,6 +45,7 @@ class ProgramDriver {
   pid_t pid_ = -1;
   int exitStatus_ = -1;
   std::string statusFile_;
+  std::string errorFile_;
   unsigned long window_ = 0;
   Point client_;
 };

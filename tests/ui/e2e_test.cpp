@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,6 +190,16 @@ constexpr int kStartX = 110 + 44, kStartY = 251 + 32;
 
 // F9 presses of the held-key test: enough for a box per press to be seen, quick to type.
 constexpr int kHeldPresses = 3000;
+constexpr const char* kF9Held = "ostrane: F9 is held by another program";
+
+// The lines of `text` that contain `part`.
+std::vector<std::string> LinesWith(const std::string& text, const std::string& part) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(part) != std::string::npos) lines.push_back(line);
+  return lines;
+}
 
 TEST_F(EndToEnd, BothScopesPickedWithTheMouseThenF9AndF10FromAnotherWindow) {
   TestWindow target(100, 100, 60, 40, Pattern(60, 40));
@@ -253,6 +264,11 @@ TEST_F(EndToEnd, F9HeldByAnotherProgramDoesNothingHereAndTheButtonsStillWork) {
   ASSERT_TRUE(Xdotool("key F10"));  // F10 is still ours
   EXPECT_TRUE(program.WaitForStatus("running", "0"));
   EXPECT_TRUE(program.Alive());
+  // The user is told which key and why, once; the refused grab is not an unexplained X error.
+  const std::string errors = program.StandardError();
+  EXPECT_EQ(LinesWith(errors, "F9"), std::vector<std::string>{kF9Held}) << errors;
+  EXPECT_TRUE(LinesWith(errors, "F10").empty()) << errors;
+  EXPECT_TRUE(LinesWith(errors, "X error").empty()) << errors;
 }
 
 // A held F9 with a letter in the similarity: every press fails and, while the box is open, must
@@ -281,6 +297,50 @@ TEST_F(EndToEnd, AHeldF9ShowsOneMessageBoxAndTheProgramLives) {
   const std::string boxes = XdotoolOutput("search --onlyvisible --name '^Ostrane$'");
   EXPECT_EQ(std::count(boxes.begin(), boxes.end(), '\n'), 1) << boxes;
   EXPECT_TRUE(program.Alive());
+}
+
+// Points DISPLAY at another server for the length of a scope.
+class ScopedDisplay {
+ public:
+  explicit ScopedDisplay(const std::string& display) {
+    if (const char* now = std::getenv("DISPLAY")) saved_ = now;
+    setenv("DISPLAY", display.c_str(), 1);
+  }
+  ~ScopedDisplay() { setenv("DISPLAY", saved_.c_str(), 1); }
+  ScopedDisplay(const ScopedDisplay&) = delete;
+  ScopedDisplay& operator=(const ScopedDisplay&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+// The X server goes away while passes run every tenth of a second: the program says so in its
+// own words and ends with status 1, not with a signal or another library's messages.
+TEST_F(EndToEnd, LosingTheXServerEndsTheProgramWithOneLineAndStatus1) {
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    ostrane::testing::XvfbServer server("1024x768");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const ScopedDisplay display(server.Display());
+    ProgramDriver program;
+    ASSERT_TRUE(program.WaitForWindow());
+    // Both scopes at the top-left corner: the find scope lies inside the click scope, so every
+    // pass captures, finds and clicks, whatever the screen shows.
+    TypeScopes(program, "0", "0", "8", "8", "0", "0", "40", "40");
+    Type(program, 8 + 54, 180 + 34, "0");   // seconds
+    Type(program, 8 + 101, 180 + 34, "1");  // tenths: 100 ms
+    ClickAt(program, kStartX, kStartY);
+    ASSERT_TRUE(program.WaitForStatus("count", "3"));
+    server.Kill(signal);
+    ASSERT_TRUE(program.WaitForExit(10000)) << signal;
+    EXPECT_EQ(program.ExitStatus(), 1) << signal;
+    const std::string errors = program.StandardError();
+    const std::string line = "ostrane: lost the connection to the X server\n";
+    ASSERT_GE(errors.size(), line.size()) << errors;
+    EXPECT_EQ(errors.substr(errors.size() - line.size()), line) << errors;
+    EXPECT_EQ(errors.find(line), errors.size() - line.size()) << errors;
+    EXPECT_EQ(errors.find("X11 connection broke"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("XIO"), std::string::npos) << errors;
+  }
 }
 
 // A window manager on the tests' display for the length of one test.
