@@ -312,6 +312,11 @@ CaptureResult X11Desktop::CaptureOn(const ScreenSize& screen, int32_t x, int32_t
 }
 
 void X11Desktop::MovePointer(int32_t x, int32_t y) {
+  // The protocol carries 16-bit coordinates, so a point far off the screen would wrap around
+  // onto it; the nearest screen pixel is where the pointer stops for any other point outside.
+  const ScreenSize screen = KnownScreenSize();
+  x = std::clamp(x, 0, std::max(screen.Width - 1, 0));
+  y = std::clamp(y, 0, std::max(screen.Height - 1, 0));
   if (xtest_) {
     XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
   } else {

@@ -23,6 +23,7 @@ class X11Desktop : public Desktop {
   ScreenSize GetScreenSize() override;
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
+  // A point off the screen moves the pointer to the nearest screen pixel.
   void MovePointer(int32_t x, int32_t y) override;
   void LeftButtonDown(int32_t dx, int32_t dy) override;
   void LeftButtonUp(int32_t dx, int32_t dy) override;

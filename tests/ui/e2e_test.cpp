@@ -187,6 +187,7 @@ class OtherClient {
 constexpr int kButton1X = 8 + 8 + 40, kButton1Y = 9 + 16 + 27;
 constexpr int kButton3X = 8 + 8 + 40, kButton3Y = 95 + 16 + 27;
 constexpr int kStartX = 110 + 44, kStartY = 251 + 32;
+constexpr int kStopX = 200 + 44, kStopY = 251 + 32;
 
 // F9 presses of the held-key test: enough for a box per press to be seen, quick to type.
 constexpr int kHeldPresses = 3000;
@@ -297,6 +298,26 @@ TEST_F(EndToEnd, AHeldF9ShowsOneMessageBoxAndTheProgramLives) {
   const std::string boxes = XdotoolOutput("search --onlyvisible --name '^Ostrane$'");
   EXPECT_EQ(std::count(boxes.begin(), boxes.end(), '\n'), 1) << boxes;
   EXPECT_TRUE(program.Alive());
+}
+
+// The click scope typed far to the right: the match found in the black that a scope off the
+// screen reads as is clicked at the screen's edge, not wherever 16 bits wrap it to.
+TEST_F(EndToEnd, AClickScopeBeyondSixteenBitsClicksTheNearestScreenPixel) {
+  TestWindow screen(0, 0, 1024, 768, std::vector<uint32_t>(1024 * 768, 0));
+  ASSERT_TRUE(screen.Ok());
+  ProgramDriver program;
+  ASSERT_TRUE(program.WaitForWindow());
+  // An 8 x 8 black find scope; the click scope at Left 66036: the match's centre is
+  // (66040, 44), which 16 bits make (504, 44).
+  TypeScopes(program, "8", "8", "16", "16", "66036", "40", "66076", "80");
+  ClickAt(program, kStartX, kStartY);
+  ASSERT_TRUE(program.WaitForStatus("count", "1"));
+  ClickAt(program, kStopX, kStopY);
+  ASSERT_TRUE(program.WaitForStatus("running", "0"));
+  const auto events = screen.DrainButtons(300);
+  EXPECT_GE(Presses(events, 1023, 44), 1);
+  EXPECT_EQ(Presses(events, 1023, 44), std::stoi(program.Status()["count"]));
+  EXPECT_EQ(Presses(events, 504, 44), 0);
 }
 
 // Points DISPLAY at another server for the length of a scope.

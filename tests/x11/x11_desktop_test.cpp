@@ -1,6 +1,7 @@
 // The X11 backend and the whole pass against a real X server (a private Xvfb).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -130,6 +131,32 @@ TEST_F(X11Test, ClickPassClicksTheTargetWindowAtTheMatchCentre) {
       EXPECT_EQ(e.y, 45 + h / 2);
     }
     EXPECT_TRUE(source.DrainButtons(50).empty());
+  }
+}
+
+// The protocol has 16 bits for a coordinate: points beyond them must not wrap around onto the
+// screen, and every point off the screen ends at its nearest screen pixel.
+TEST_F(X11Test, PointsOffTheScreenClickTheNearestScreenPixel) {
+  TestWindow screen(0, 0, 1920, 1080, std::vector<uint32_t>(1920 * 1080, 0x404040));
+  ASSERT_TRUE(screen.Ok());
+  struct Case {
+    int32_t x, y;
+    int wantX, wantY;
+  };
+  for (const Case c :
+       {Case{700, 400, 700, 400}, Case{66036, 317, 1919, 317}, Case{5, 65536 + 10, 5, 1079},
+        Case{-40000, 5, 0, 5}, Case{-70000, -1, 0, 0}, Case{1920, 1080, 1919, 1079},
+        Case{32768, 65535, 1919, 1079}, Case{INT32_MAX, INT32_MIN, 1919, 0}, Case{0, 0, 0, 0}}) {
+    desktop_->MovePointer(c.x, c.y);
+    desktop_->LeftButtonDown(c.x, c.y);
+    desktop_->LeftButtonUp(c.x, c.y);
+    for (const bool press : {true, false}) {
+      const auto e = screen.NextButton(2000);
+      ASSERT_TRUE(e) << c.x << "," << c.y;
+      EXPECT_EQ(e->press, press);
+      EXPECT_EQ(e->rootX, c.wantX) << c.x << "," << c.y;
+      EXPECT_EQ(e->rootY, c.wantY) << c.x << "," << c.y;
+    }
   }
 }
 
