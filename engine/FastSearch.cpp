@@ -94,10 +94,10 @@ class Histogram {
                                    sums_[Index(a - 1, b - 1, c - 1)];
   }
 
-  // Sampled pixels whose bins meet the range.
   // Sampled pixels of exactly this colour (or of another colour sharing its slot).
   int32_t CountExact(const uint8_t* q) const { return exact_[Slot(q)]; }
 
+  // Sampled pixels whose bins meet the range.
   template <typename Range>
   int32_t Count(const Range& r) const {
     const int a0 = r.lo[0] / kBin, a1 = r.hi[0] / kBin + 1;
@@ -186,7 +186,6 @@ class Searcher {
     for (int i = 0; i < 96; ++i)
       tolPattern_[i] = tol_[i % 3];
     lastX_ = hay.Width - needle.Width;
-    lastY_ = hay.Height - needle.Height;
   }
 
   Plan Prepare() const { return MakePlan(hay_, needle_, tol_, exact_); }
@@ -356,7 +355,6 @@ class Searcher {
   int nLearned_ = 0;
   bool preferLearned_ = false;
   int32_t lastX_ = 0;
-  int32_t lastY_ = 0;
 };
 
 // Splitting pays only when a search costs more than handing parts to the helper; each part of an
