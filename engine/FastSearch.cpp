@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "concurrency/WorkShare.h"
 #include "engine/Search.h"
-#include "platform/WorkShare.h"
 
 namespace ostrane::search {
 
@@ -449,7 +449,7 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
   };
   std::vector<Answer> answers(static_cast<size_t>(parts));
   std::atomic<int32_t> firstFound{parts};
-  platform::ShareRows(rows, parts, [&](int32_t part, int32_t y0, int32_t y1) {
+  concurrency::ShareRows(rows, parts, [&](int32_t part, int32_t y0, int32_t y1) {
     if (part > firstFound.load(std::memory_order_relaxed)) return;
     Answer& a = answers[static_cast<size_t>(part)];
     auto abandon = [&] { return firstFound.load(std::memory_order_relaxed) < part; };

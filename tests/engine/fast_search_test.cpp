@@ -5,11 +5,11 @@
 #include <random>
 #include <vector>
 
+#include "concurrency/WorkShare.h"
 #include "engine/BitmapData.h"
 #include "engine/FastSearch.h"
 #include "engine/Search.h"
 #include "engine/simd/Kernels.h"
-#include "platform/WorkShare.h"
 #include "tests/engine/Pictures.h"
 
 namespace ostrane {
@@ -58,7 +58,7 @@ class FastSearch : public ::testing::Test {
     search::ForceLevel(Level::Avx2);
     search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
     search::SetSplit(search::kDefaultSplitMinPixels, search::kDefaultSplitMinRows);
-    platform::SetHelperEnabled(true);
+    concurrency::SetHelperEnabled(true);
   }
 };
 
@@ -216,7 +216,7 @@ TEST_F(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
   std::mt19937 rng(11);
   search::SetSplit(0, 10);  // parts of 10 offset rows, 20 parts capped at 16
   for (const bool helper : {true, false}) {
-    platform::SetHelperEnabled(helper);
+    concurrency::SetHelperEnabled(helper);
     for (const auto& [first, noise] :
          {std::pair{21, false}, std::pair{196, false}, std::pair{21, true}}) {
       Rows screen = Solid(90, 200, 0x102030);

@@ -12,10 +12,10 @@
 #include <iterator>
 #include <vector>
 
+#include "concurrency/WorkShare.h"
 #include "engine/BitmapData.h"
 #include "engine/FastSearch.h"
 #include "engine/Search.h"
-#include "platform/WorkShare.h"
 
 namespace {
 
@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ostrane::search::SetHashSwitchWork(hashWork);
   ostrane::search::SetSplit(splitPixels, splitRows);
-  ostrane::platform::SetHelperEnabled(helper);
+  ostrane::concurrency::SetHelperEnabled(helper);
   Answer want;
   want.found = exact ? ostrane::search::ScanExact(hay, needle, want.x, want.y)
                      : ostrane::search::ScanWithTolerance(hay, needle, tolerance, want.x, want.y);
