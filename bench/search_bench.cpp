@@ -64,7 +64,8 @@ void Run(benchmark::State& state, const Scene& scene, const TColorTolerance* tol
          const std::string& method) {
   const TBDBitmapData& hay = *scene.hay;
   const TBDBitmapData& needle = *scene.needle;
-  if (method == "SSE2") search::ForceLevel(search::Level::Sse2);
+  search::SearchOptions options;
+  if (method == "SSE2") options.level = search::Level::Sse2;
   for (auto _ : state) {
     int32_t x = -1, y = -1;
     bool found;
@@ -72,11 +73,10 @@ void Run(benchmark::State& state, const Scene& scene, const TColorTolerance* tol
       found = tol ? search::ScanWithTolerance(hay, needle, *tol, x, y)
                   : search::ScanExact(hay, needle, x, y);
     } else {
-      found = search::Find(hay, needle, tol, x, y);
+      found = search::Find(hay, needle, tol, options, x, y);
     }
     benchmark::DoNotOptimize(found);
   }
-  search::ForceLevel(search::Level::Avx2);
 }
 
 }  // namespace

@@ -187,10 +187,22 @@ bool TBDBitmapData::FindImage(const TBDBitmapData& needle, int32_t& x, int32_t& 
   return search::Find(*this, needle, nullptr, x, y);
 }
 
+bool TBDBitmapData::FindImage(const TBDBitmapData& needle, const search::SearchOptions& options,
+                              int32_t& x, int32_t& y) const {
+  return search::Find(*this, needle, nullptr, options, x, y);
+}
+
 bool TBDBitmapData::FindImageWithTolerance(const TBDBitmapData& needle,
                                            const TColorTolerance& tolerance, int32_t& x,
                                            int32_t& y) const {
   return search::Find(*this, needle, &tolerance, x, y);
+}
+
+bool TBDBitmapData::FindImageWithTolerance(const TBDBitmapData& needle,
+                                           const TColorTolerance& tolerance,
+                                           const search::SearchOptions& options, int32_t& x,
+                                           int32_t& y) const {
+  return search::Find(*this, needle, &tolerance, options, x, y);
 }
 
 }  // namespace ostrane

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/Types.h"
+#include "engine/search/Options.h"
 
 namespace ostrane {
 
@@ -54,9 +55,14 @@ class TBDBitmapData {
   bool MatchAt(const TBDBitmapData& needle, int32_t x, int32_t y) const;
   bool MatchAtWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
                             int32_t x, int32_t y) const;
+  // With the process's default search options, or with the given ones.
   bool FindImage(const TBDBitmapData& needle, int32_t& x, int32_t& y) const;
+  bool FindImage(const TBDBitmapData& needle, const search::SearchOptions& options, int32_t& x,
+                 int32_t& y) const;
   bool FindImageWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
                               int32_t& x, int32_t& y) const;
+  bool FindImageWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
+                              const search::SearchOptions& options, int32_t& x, int32_t& y) const;
 
   // The pixel at column x, row y counted from the top. No bounds check.
   Pixel PixelAt(int32_t x, int32_t y) const {

@@ -30,7 +30,6 @@ class TUpDown : public QWidget {
   // One step up (+1) or down (-1), as a click on an arrow does.
   void Step(int direction);
 
-  QToolButton* UpButton() const { return up_; }
   QToolButton* DownButton() const { return down_; }
 
  protected:

@@ -81,7 +81,6 @@ bool RowWithinScalar(const uint8_t* h, const uint8_t* n, int32_t bytes, const ui
   const int32_t bytes = 3 * width;
   for (int32_t j = 0; j < bytes; ++j)
     s[j + 1] = v[j] * wt[j];
-  // Prefix sums per pixel: s[3x] becomes the sum of the weighted columns left of pixel x.
   // Prefix sums per pixel, compacted in place to s[0..width]: s[x] is the sum of the weighted
   // columns left of pixel x. Each write lands on a slot already read. The running sum stays in a
   // register: a chain through memory would cost a store-to-load round trip per pixel.

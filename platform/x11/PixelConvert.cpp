@@ -51,10 +51,6 @@ bool HasSsse3() {
 
 }  // namespace
 
-bool ConvertBgrxRowIsVectorised() {
-  return HasSsse3();
-}
-
 void ConvertBgrxRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
   if (HasSsse3()) {
     ConvertSsse3(src, dst, pixels);
@@ -64,10 +60,6 @@ void ConvertBgrxRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
 }
 
 #else
-
-bool ConvertBgrxRowIsVectorised() {
-  return false;
-}
 
 void ConvertBgrxRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
   ConvertBgrxRowScalar(src, dst, pixels);

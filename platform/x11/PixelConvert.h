@@ -11,7 +11,4 @@ void ConvertBgrxRow(const uint8_t* src, uint8_t* dst, int32_t pixels);
 // The plain loop, the reference for the vector version.
 void ConvertBgrxRowScalar(const uint8_t* src, uint8_t* dst, int32_t pixels);
 
-// True when ConvertBgrxRow uses byte shuffles (SSSE3) on this processor.
-bool ConvertBgrxRowIsVectorised();
-
 }  // namespace ostrane::platform::x11

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/WorkShare.h"
+#include "concurrency/WorkShare.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Error.h"
 
@@ -113,8 +113,8 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
     if (int64_t{w} * h < kShareMinPixels) {
       rows(0, h);
     } else {
-      ShareRows(h, std::clamp(h / 16, 1, 16),
-                [&](int32_t, int32_t r0, int32_t r1) { rows(r0, r1); });
+      concurrency::ShareRows(h, std::clamp(h / 16, 1, 16),
+                             [&](int32_t, int32_t r0, int32_t r1) { rows(r0, r1); });
     }
     return true;
   }
@@ -297,7 +297,7 @@ CaptureResult X11Desktop::CaptureOn(const ScreenSize& screen, int32_t x, int32_t
   bool grabbed = false;
   Image image;
   // The helper wakes while the server copies, ready to share the conversion.
-  if (int64_t{cw} * ch >= kShareMinPixels) WakeHelper();
+  if (int64_t{cw} * ch >= kShareMinPixels) concurrency::WakeHelper();
   if (useShm_) {
     grabbed = GrabShm(cx, cy, cw, ch, image);
   }

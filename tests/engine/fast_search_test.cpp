@@ -9,7 +9,6 @@
 #include "engine/FastSearch.h"
 #include "engine/Search.h"
 #include "engine/simd/Kernels.h"
-#include "platform/WorkShare.h"
 #include "tests/engine/Pictures.h"
 
 namespace ostrane {
@@ -17,6 +16,7 @@ namespace {
 
 using search::Level;
 using search::Method;
+using search::SearchOptions;
 using search::Trace;
 using testing::Fill;
 using testing::Paste;
@@ -30,9 +30,9 @@ struct Answer {
 };
 
 Answer Fast(const TBDBitmapData& hay, const TBDBitmapData& needle, const TColorTolerance* tol,
-            Trace* trace = nullptr) {
+            Trace* trace = nullptr, const SearchOptions& options = {}) {
   Answer a{};
-  a.found = search::Find(hay, needle, tol, a.x, a.y, trace);
+  a.found = search::Find(hay, needle, tol, options, a.x, a.y, trace);
   return a;
 }
 
@@ -47,38 +47,50 @@ constexpr TColorTolerance kTol25{25, 25, 25};
 
 std::vector<Level> Levels() {
   std::vector<Level> levels{Level::Scalar};
-  if (search::ForceLevel(Level::Sse2) == Level::Sse2) levels.push_back(Level::Sse2);
-  if (search::ForceLevel(Level::Avx2) == Level::Avx2) levels.push_back(Level::Avx2);
+  if (search::UsableLevel(Level::Sse2) == Level::Sse2) levels.push_back(Level::Sse2);
+  if (search::UsableLevel(Level::Avx2) == Level::Avx2) levels.push_back(Level::Avx2);
   return levels;
 }
 
-class FastSearch : public ::testing::Test {
- protected:
-  void TearDown() override {
-    search::ForceLevel(Level::Avx2);
-    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
-    search::SetSplit(search::kDefaultSplitMinPixels, search::kDefaultSplitMinRows);
-    platform::SetHelperEnabled(true);
-  }
-};
+SearchOptions AtLevel(Level level) {
+  SearchOptions options;
+  options.level = level;
+  return options;
+}
 
-TEST_F(FastSearch, ForcedLevelIsUsedAndClampedToWhatExists) {
-  EXPECT_EQ(search::ForceLevel(Level::Scalar), Level::Scalar);
-  EXPECT_EQ(search::ActiveLevel(), Level::Scalar);
+TEST(FastSearch, RequestedLevelIsUsedAndClampedToWhatExists) {
+  EXPECT_EQ(search::UsableLevel(Level::Scalar), Level::Scalar);
   TBDBitmapData hay, needle;
   Fill(hay, Solid(4, 4, 0x101010));
   Fill(needle, Solid(2, 2, 0x101010));
   Trace trace;
-  Fast(hay, needle, nullptr, &trace);
+  Fast(hay, needle, nullptr, &trace, AtLevel(Level::Scalar));
   EXPECT_EQ(trace.level, Level::Scalar);
-  const Level best = search::ForceLevel(Level::Avx2);
-  EXPECT_EQ(search::ActiveLevel(), best);
+  const Level best = search::UsableLevel(Level::Avx2);
+  EXPECT_EQ(best, search::simd::BestAvailableLevel());
+  Fast(hay, needle, nullptr, &trace, AtLevel(Level::Avx2));
+  EXPECT_EQ(trace.level, best);
 #if defined(__x86_64__)
   EXPECT_NE(best, Level::Scalar) << "x86-64 always has SSE2";
 #endif
 }
 
-TEST_F(FastSearch, AnswersDecidedWithoutPixels) {
+// The names OSTRANE_SEARCH_LEVEL accepts, never above what the processor offers; anything else
+// leaves the best level.
+TEST(FastSearch, LevelNamesAreReadAndCappedAtTheBest) {
+  EXPECT_EQ(search::LevelNamed("scalar", Level::Avx2), Level::Scalar);
+  EXPECT_EQ(search::LevelNamed("sse2", Level::Avx2), Level::Sse2);
+  EXPECT_EQ(search::LevelNamed("avx2", Level::Avx2), Level::Avx2);
+  EXPECT_EQ(search::LevelNamed("avx2", Level::Sse2), Level::Sse2);
+  EXPECT_EQ(search::LevelNamed("sse2", Level::Scalar), Level::Scalar);
+  EXPECT_EQ(search::LevelNamed(nullptr, Level::Sse2), Level::Sse2);
+  EXPECT_EQ(search::LevelNamed("AVX2", Level::Sse2), Level::Sse2);
+  EXPECT_EQ(search::LevelNamed("", Level::Avx2), Level::Avx2);
+  EXPECT_LE(search::DefaultLevel(), search::simd::BestAvailableLevel());
+  EXPECT_EQ(SearchOptions{}.level, search::DefaultLevel());
+}
+
+TEST(FastSearch, AnswersDecidedWithoutPixels) {
   TBDBitmapData hay, needle, wide, empty;
   Fill(hay, Solid(6, 5, 0x336699));
   Fill(needle, Solid(2, 2, 0x336699));
@@ -110,7 +122,7 @@ TEST_F(FastSearch, AnswersDecidedWithoutPixels) {
   }
 }
 
-TEST_F(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
+TEST(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
   // A white screen; the needle is white with one red and one blue pixel, found twice.
   Rows screen = Solid(300, 120, 0xFFFFFF);
   Rows mark = Solid(20, 10, 0xFFFFFF);
@@ -122,10 +134,10 @@ TEST_F(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
   Fill(hay, screen);
   Fill(needle, mark);
   for (const Level level : Levels()) {
-    search::ForceLevel(level);
+    const SearchOptions options = AtLevel(level);
     for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
       Trace trace;
-      EXPECT_EQ(Fast(hay, needle, tol, &trace), (Answer{true, 250, 90}));
+      EXPECT_EQ(Fast(hay, needle, tol, &trace, options), (Answer{true, 250, 90}));
       EXPECT_EQ(trace.method, Method::Anchor);
       EXPECT_TRUE((trace.anchorX == 5 && trace.anchorY == 3) ||
                   (trace.anchorX == 17 && trace.anchorY == 8))
@@ -135,7 +147,7 @@ TEST_F(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
   }
 }
 
-TEST_F(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
+TEST(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
   // Horizontal stripes of two colours; the needle is a piece of them whose last pixel has the
   // other stripe's colour, so every pixel but one agrees at half the offsets.
   Rows screen(200, std::vector<uint32_t>(300));
@@ -152,10 +164,10 @@ TEST_F(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
   Fill(needle, piece);
   const int64_t offsets = (300 - 24 + 1) * (200 - 24 + 1);
   for (const Level level : Levels()) {
-    search::ForceLevel(level);
+    const SearchOptions options = AtLevel(level);
     for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
       Trace trace;
-      EXPECT_EQ(Fast(hay, needle, tol, &trace), (Answer{false, -1, -1}));
+      EXPECT_EQ(Fast(hay, needle, tol, &trace, options), (Answer{false, -1, -1}));
       EXPECT_EQ(trace.method, Method::Anchor);
       EXPECT_GE(trace.learned, 1);
       // Once learned, the failing pixel filters in the vector scan: few offsets get through.
@@ -167,15 +179,15 @@ TEST_F(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
 // Two-colour noise: every needle pixel is common, so candidates abound and verification fails
 // at varying pixels. The exact search changes to the rolling hash; the tolerant one cannot, and
 // narrows the flood with more probes along the rows instead.
-TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
+TEST(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
   std::mt19937 rng(5);
   Rows screen(80, std::vector<uint32_t>(120));
   for (auto& row : screen)
     for (auto& p : row)
       p = (rng() & 1) ? 0x000000 : 0xFFFFFF;
-  search::SetHashSwitchWork(0.02);
   for (const Level level : Levels()) {
-    search::ForceLevel(level);
+    SearchOptions options = AtLevel(level);
+    options.hashSwitchWork = 0.02;
     // The needle cut from several places: before the change-over row and well after it.
     for (const auto& [cx, cy] :
          {std::pair{3, 0}, std::pair{50, 2}, std::pair{100, 60}, std::pair{110, 72}}) {
@@ -189,7 +201,7 @@ TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
       Fill(needle, piece);
       Trace trace;
       const Answer want = Scan(hay, needle, nullptr);
-      EXPECT_EQ(Fast(hay, needle, nullptr, &trace), want) << cx << "," << cy;
+      EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), want) << cx << "," << cy;
       if (cy >= 60) {
         EXPECT_EQ(trace.method, Method::Hash) << cx << "," << cy;
         EXPECT_GT(trace.hashFromRow, 0);
@@ -198,10 +210,10 @@ TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
       // Never found: the needle altered in one pixel, to the other common colour.
       piece[nh - 1][nw - 1] ^= 0xFFFFFF;
       Fill(needle, piece);
-      EXPECT_EQ(Fast(hay, needle, nullptr, &trace), (Answer{false, -1, -1}));
+      EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), (Answer{false, -1, -1}));
       EXPECT_EQ(trace.method, Method::Hash);
       const TColorTolerance tol{10, 10, 10};
-      EXPECT_EQ(Fast(hay, needle, &tol, &trace), Scan(hay, needle, &tol));
+      EXPECT_EQ(Fast(hay, needle, &tol, &trace, options), Scan(hay, needle, &tol));
       EXPECT_EQ(trace.method, Method::Anchor);
       // Four probes per row, each passing half the offsets: about one in sixteen is left.
       EXPECT_LT(trace.candidates, 111 * 73 / 8);
@@ -212,11 +224,13 @@ TEST_F(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
 // A haystack searched in parts on both cores: copies of the mark lie in many parts, and the answer
 // is the top-most one whichever part finishes first, also when it sits in the last row of its
 // part or in the last part alone. On two-colour noise every part changes to the rolling hash.
-TEST_F(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
+TEST(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
   std::mt19937 rng(11);
-  search::SetSplit(0, 10);  // parts of 10 offset rows, 20 parts capped at 16
+  SearchOptions options;
+  options.splitMinPixels = 0;
+  options.splitMinRows = 10;  // parts of 10 offset rows, 20 parts capped at 16
   for (const bool helper : {true, false}) {
-    platform::SetHelperEnabled(helper);
+    options.useHelper = helper;
     for (const auto& [first, noise] :
          {std::pair{21, false}, std::pair{196, false}, std::pair{21, true}}) {
       Rows screen = Solid(90, 200, 0x102030);
@@ -235,13 +249,13 @@ TEST_F(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
       Fill(needle, mark);
       const Answer want{true, 80 - first % 70, first};
       ASSERT_EQ(Scan(hay, needle, nullptr), want);
-      search::SetHashSwitchWork(noise ? 0 : search::kDefaultHashSwitchWork);
+      options.hashSwitchWork = noise ? 0 : search::kDefaultHashSwitchWork;
       for (int round = 0; round < 20; ++round) {
         Trace trace;
-        ASSERT_EQ(Fast(hay, needle, nullptr, &trace), want)
+        ASSERT_EQ(Fast(hay, needle, nullptr, &trace, options), want)
             << "first " << first << " helper " << helper;
         EXPECT_EQ(trace.method, noise ? Method::Hash : Method::Anchor);
-        ASSERT_EQ(Fast(hay, needle, &kTol25), Scan(hay, needle, &kTol25));
+        ASSERT_EQ(Fast(hay, needle, &kTol25, nullptr, options), Scan(hay, needle, &kTol25));
       }
     }
   }
@@ -250,7 +264,7 @@ TEST_F(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
 // Every level against a plain loop, with one to four probes over rows of every length: each
 // probe has its own pixels, so a probe applied to the wrong row or skipped shows up. The buffers
 // end where the data ends, so a load past the end is caught by the address sanitizer.
-TEST_F(FastSearch, AnchorScanMatchesAPlainLoopAtEveryLengthAndProbeCount) {
+TEST(FastSearch, AnchorScanMatchesAPlainLoopAtEveryLengthAndProbeCount) {
   std::mt19937 rng(11);
   const uint8_t lo[4][3] = {{10, 0, 200}, {0, 0, 0}, {0, 100, 0}, {50, 0, 0}};
   const uint8_t hi[4][3] = {{20, 255, 210}, {128, 128, 128}, {255, 255, 200}, {255, 180, 255}};
@@ -286,7 +300,7 @@ TEST_F(FastSearch, AnchorScanMatchesAPlainLoopAtEveryLengthAndProbeCount) {
   }
 }
 
-TEST_F(FastSearch, RowToleranceMatchesScalarAtEveryLengthAndMismatchPosition) {
+TEST(FastSearch, RowToleranceMatchesScalarAtEveryLengthAndMismatchPosition) {
   uint8_t tol[96];
   for (int i = 0; i < 96; ++i)
     tol[i] = uint8_t(i % 3 == 0 ? 3 : i % 3 == 1 ? 0 : 255);

@@ -85,8 +85,9 @@ Case MakeCase(Pick pick, int maxW, int maxH) {
   return c;
 }
 
-// Runs `cases` seeded cases at the current level and returns how many had an exact match.
-int CheckCases(uint32_t seed, int cases, int maxW, int maxH, bool offsets, int* hashed = nullptr) {
+// Runs `cases` seeded cases with `options` and returns how many had an exact match.
+int CheckCases(const search::SearchOptions& options, uint32_t seed, int cases, int maxW, int maxH,
+               bool offsets, int* hashed = nullptr) {
   std::mt19937 rng(seed);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   int found = 0;
@@ -100,16 +101,16 @@ int CheckCases(uint32_t seed, int cases, int maxW, int maxH, bool offsets, int* 
                               " needle " + std::to_string(n.Width) + "x" + std::to_string(n.Height);
     int32_t x = 7, y = 7;
     const auto want = RefFind(c.hay, c.needle, nullptr);
-    EXPECT_EQ(h.FindImage(n, x, y), want.first >= 0) << where;
+    EXPECT_EQ(h.FindImage(n, options, x, y), want.first >= 0) << where;
     EXPECT_EQ(std::pair(int(x), int(y)), want) << where;
     const auto wantT = RefFind(c.hay, c.needle, &c.tol);
-    EXPECT_EQ(h.FindImageWithTolerance(n, c.tol, x, y), wantT.first >= 0)
+    EXPECT_EQ(h.FindImageWithTolerance(n, c.tol, options, x, y), wantT.first >= 0)
         << where << " tol " << c.tol.R << "," << c.tol.G << "," << c.tol.B;
     EXPECT_EQ(std::pair(int(x), int(y)), wantT)
         << where << " tol " << c.tol.R << "," << c.tol.G << "," << c.tol.B;
     if (hashed) {
       search::Trace trace;
-      search::Find(h, n, nullptr, x, y, &trace);
+      search::Find(h, n, nullptr, options, x, y, &trace);
       *hashed += trace.method == search::Method::Hash;
     }
     if (::testing::Test::HasFailure()) return found;
@@ -129,18 +130,15 @@ int CheckCases(uint32_t seed, int cases, int maxW, int maxH, bool offsets, int* 
 class SearchEquivalence : public ::testing::TestWithParam<search::Level> {
  protected:
   void SetUp() override {
-    if (search::ForceLevel(GetParam()) != GetParam()) GTEST_SKIP() << "level not available";
+    if (search::UsableLevel(GetParam()) != GetParam()) GTEST_SKIP() << "level not available";
+    options_.level = GetParam();
   }
-  void TearDown() override {
-    search::ForceLevel(search::Level::Avx2);
-    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
-    search::SetSplit(search::kDefaultSplitMinPixels, search::kDefaultSplitMinRows);
-  }
+  search::SearchOptions options_;
 };
 
 TEST_P(SearchEquivalence, AgreesWithReferenceOnSmallRandomCases) {
   constexpr int kCases = 12000;
-  const int found = CheckCases(20261208, kCases, 14, 10, true);
+  const int found = CheckCases(options_, 20261208, kCases, 14, 10, true);
   // The generator must produce both outcomes often, or the comparison proves little.
   EXPECT_GT(found, kCases / 4);
   EXPECT_LT(found, kCases * 3 / 4 + kCases / 5);
@@ -149,15 +147,15 @@ TEST_P(SearchEquivalence, AgreesWithReferenceOnSmallRandomCases) {
 // Widths up to 100 pixels run the 32- and 16-pixel vector blocks and every tail length, with
 // every row padding.
 TEST_P(SearchEquivalence, AgreesWithReferenceOnWideRandomCases) {
-  CheckCases(7, 4000, 100, 6, false);
+  CheckCases(options_, 7, 4000, 100, 6, false);
 }
 
 // With no patience for candidates, the exact search changes to the rolling hash after its first
 // row: the hash must find the same first match.
 TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
-  search::SetHashSwitchWork(0);
+  options_.hashSwitchWork = 0;
   int hashed = 0;
-  CheckCases(99, 4000, 40, 24, false, &hashed);
+  CheckCases(options_, 99, 4000, 40, 24, false, &hashed);
   // The others are found in their first row, have only one, or no offset of their first row
   // passes the probes.
   EXPECT_GT(hashed, 300);
@@ -167,11 +165,12 @@ TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
 // and without the rolling hash in each part: the lowest part with a match must give the answer.
 TEST_P(SearchEquivalence, SplitSearchAgreesWithReference) {
   for (const int32_t rows : {1, 3}) {
-    search::SetSplit(0, rows);
-    CheckCases(31 + rows, 3000, 30, 40, false);
-    search::SetHashSwitchWork(0);
-    CheckCases(41 + rows, 2000, 30, 40, false);
-    search::SetHashSwitchWork(search::kDefaultHashSwitchWork);
+    options_.splitMinPixels = 0;
+    options_.splitMinRows = rows;
+    options_.hashSwitchWork = search::kDefaultHashSwitchWork;
+    CheckCases(options_, 31 + rows, 3000, 30, 40, false);
+    options_.hashSwitchWork = 0;
+    CheckCases(options_, 41 + rows, 2000, 30, 40, false);
   }
 }
 

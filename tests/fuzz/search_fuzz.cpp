@@ -15,7 +15,6 @@
 #include "engine/BitmapData.h"
 #include "engine/FastSearch.h"
 #include "engine/Search.h"
-#include "platform/WorkShare.h"
 
 namespace {
 
@@ -124,8 +123,8 @@ struct Answer {
 
 std::vector<Level> AvailableLevels() {
   std::vector<Level> levels{Level::Scalar};
-  if (ostrane::search::ForceLevel(Level::Sse2) == Level::Sse2) levels.push_back(Level::Sse2);
-  if (ostrane::search::ForceLevel(Level::Avx2) == Level::Avx2) levels.push_back(Level::Avx2);
+  if (ostrane::search::UsableLevel(Level::Sse2) == Level::Sse2) levels.push_back(Level::Sse2);
+  if (ostrane::search::UsableLevel(Level::Avx2) == Level::Avx2) levels.push_back(Level::Avx2);
   return levels;
 }
 
@@ -162,15 +161,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tolerance.B = uniform ? tolerance.R : Tolerance(in.ConsumeIntegral<uint8_t>(), spread);
   }
 
-  // The knobs the tests use to reach the parts and the rolling hash on small bitmaps.
+  // The options the tests use to reach the parts and the rolling hash on small bitmaps.
   static constexpr double kHashWork[] = {ostrane::search::kDefaultHashSwitchWork, 0, 0.0005, 0.005};
-  const double hashWork = kHashWork[in.ConsumeIntegralInRange<size_t>(0, std::size(kHashWork) - 1)];
-  const bool split = in.ConsumeBool();
-  const int64_t splitPixels = split ? in.ConsumeIntegralInRange<int64_t>(0, kMaxSide * kMaxSide)
-                                    : ostrane::search::kDefaultSplitMinPixels;
-  const int32_t splitRows =
-      split ? in.ConsumeIntegralInRange(0, 16) : ostrane::search::kDefaultSplitMinRows;
-  const bool helper = in.ConsumeBool();
+  ostrane::search::SearchOptions options;
+  options.hashSwitchWork =
+      kHashWork[in.ConsumeIntegralInRange<size_t>(0, std::size(kHashWork) - 1)];
+  if (in.ConsumeBool()) {
+    options.splitMinPixels = in.ConsumeIntegralInRange<int64_t>(0, kMaxSide * kMaxSide);
+    options.splitMinRows = in.ConsumeIntegralInRange(0, 16);
+  }
+  options.useHelper = in.ConsumeBool();
 
   const Palette palette(in, spread);
   TBDBitmapData hay, needle;
@@ -183,17 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Paint(in, palette, needle);
   if (plant) Copy(in, needle, 0, 0, hay, plantX, plantY, nw, nh, jitter);
 
-  ostrane::search::SetHashSwitchWork(hashWork);
-  ostrane::search::SetSplit(splitPixels, splitRows);
-  ostrane::platform::SetHelperEnabled(helper);
   Answer want;
   want.found = exact ? ostrane::search::ScanExact(hay, needle, want.x, want.y)
                      : ostrane::search::ScanWithTolerance(hay, needle, tolerance, want.x, want.y);
   for (const Level level : levels) {
-    ostrane::search::ForceLevel(level);
+    options.level = level;
     Answer got;
-    got.found = exact ? hay.FindImage(needle, got.x, got.y)
-                      : hay.FindImageWithTolerance(needle, tolerance, got.x, got.y);
+    got.found = exact ? hay.FindImage(needle, options, got.x, got.y)
+                      : hay.FindImageWithTolerance(needle, tolerance, options, got.x, got.y);
     if (got == want) continue;
     static constexpr const char* kLevelNames[] = {"scalar", "sse2", "avx2"};
     char tol[48] = "exact";
@@ -203,9 +200,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  "search disagrees with the scan: haystack %dx%d, needle %dx%d, %s, level %s, "
                  "hash work %g, split %lld/%d, helper %d\n"
                  "  scan: %d (%d, %d)\n  fast: %d (%d, %d)\n",
-                 hw, hh, nw, nh, tol, kLevelNames[static_cast<int>(level)], hashWork,
-                 static_cast<long long>(splitPixels), splitRows, helper, want.found, want.x, want.y,
-                 got.found, got.x, got.y);
+                 hw, hh, nw, nh, tol, kLevelNames[static_cast<int>(level)], options.hashSwitchWork,
+                 static_cast<long long>(options.splitMinPixels), options.splitMinRows,
+                 options.useHelper, want.found, want.x, want.y, got.found, got.x, got.y);
     std::abort();
   }
   return 0;

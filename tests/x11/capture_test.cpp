@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "concurrency/WorkShare.h"
 #include "engine/BitmapData.h"
-#include "platform/WorkShare.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/TestWindow.h"
@@ -59,7 +59,7 @@ class SharedSegment : public ::testing::Test {
     scope.emplace(*desktop);
     InitScreenMetrics();
   }
-  void TearDown() override { platform::SetHelperEnabled(true); }
+  void TearDown() override { concurrency::SetHelperEnabled(true); }
 
   std::unique_ptr<X11Desktop> desktop;
   std::optional<platform::ScopedActiveDesktop> scope;
@@ -106,7 +106,7 @@ TEST_F(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
   ASSERT_TRUE(window.Ok());
   for (const bool helper : {true, false}) {
     for (const bool shm : {true, false}) {
-      platform::SetHelperEnabled(helper);
+      concurrency::SetHelperEnabled(helper);
       desktop->SetUseSharedMemory(shm);
       TBDBitmapData b;
       ASSERT_TRUE(b.CopyFromScreen(13, 17, w, h));

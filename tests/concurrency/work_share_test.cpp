@@ -2,15 +2,17 @@
 // the call returns only when all have finished, and errors come back to the caller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
-#include "platform/WorkShare.h"
+#include "concurrency/WorkShare.h"
 
-namespace ostrane::platform {
+namespace ostrane::concurrency {
 namespace {
 
 class WorkShare : public ::testing::Test {
@@ -69,5 +71,35 @@ TEST_F(WorkShare, AnExceptionReachesTheCallerAndTheNextJobStillRuns) {
   }
 }
 
+// The parts cover the rows once, in order, and none is more than one row longer than another;
+// ShareRows hands each part the range PartRows gives it.
+TEST_F(WorkShare, RowsAreCutIntoConsecutiveRangesOfNearlyEqualSize) {
+  for (const int32_t rows : {0, 1, 5, 64, 1081}) {
+    for (int32_t parts = 1; parts <= 17; ++parts) {
+      int32_t next = 0, shortest = INT32_MAX, longest = 0;
+      for (int32_t part = 0; part < parts; ++part) {
+        const RowRange r = PartRows(rows, parts, part);
+        ASSERT_EQ(r.begin, next) << rows << " rows, part " << part << " of " << parts;
+        ASSERT_GE(r.end, r.begin);
+        shortest = std::min(shortest, r.end - r.begin);
+        longest = std::max(longest, r.end - r.begin);
+        next = r.end;
+      }
+      EXPECT_EQ(next, rows) << parts << " parts";
+      EXPECT_LE(longest - shortest, 1) << rows << " rows in " << parts << " parts";
+    }
+  }
+  std::vector<std::atomic<int32_t>> begins(7), ends(7);
+  ShareRows(100, 7, [&](int32_t part, int32_t begin, int32_t end) {
+    begins[static_cast<size_t>(part)].store(begin);
+    ends[static_cast<size_t>(part)].store(end);
+  });
+  for (int32_t part = 0; part < 7; ++part) {
+    const RowRange r = PartRows(100, 7, part);
+    EXPECT_EQ(begins[static_cast<size_t>(part)].load(), r.begin) << part;
+    EXPECT_EQ(ends[static_cast<size_t>(part)].load(), r.end) << part;
+  }
+}
+
 }  // namespace
-}  // namespace ostrane::platform
+}  // namespace ostrane::concurrency

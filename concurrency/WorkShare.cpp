@@ -1,4 +1,4 @@
-#include "platform/WorkShare.h"
+#include "concurrency/WorkShare.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-namespace ostrane::platform {
+namespace ostrane::concurrency {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -163,11 +163,16 @@ void ShareWork(int32_t parts, const std::function<void(int32_t)>& job) {
   helper.Run(parts, job);
 }
 
+RowRange PartRows(int32_t rows, int32_t parts, int32_t part) {
+  return {static_cast<int32_t>(int64_t{part} * rows / parts),
+          static_cast<int32_t>(int64_t{part + 1} * rows / parts)};
+}
+
 void ShareRows(int32_t rows, int32_t parts,
                const std::function<void(int32_t part, int32_t begin, int32_t end)>& job) {
   ShareWork(parts, [&](int32_t i) {
-    job(i, static_cast<int32_t>(int64_t{i} * rows / parts),
-        static_cast<int32_t>(int64_t{i + 1} * rows / parts));
+    const RowRange r = PartRows(rows, parts, i);
+    job(i, r.begin, r.end);
   });
 }
 
@@ -184,4 +189,4 @@ bool HelperEnabled() {
   return Helper::Instance().Enabled();
 }
 
-}  // namespace ostrane::platform
+}  // namespace ostrane::concurrency

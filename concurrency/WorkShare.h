@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace ostrane::platform {
+namespace ostrane::concurrency {
 
 // Runs job(0) ... job(parts - 1), each exactly once, and returns when all have finished. Parts are
 // claimed in increasing order by the calling thread and by the helper, which joins in as soon as
@@ -14,8 +14,15 @@ namespace ostrane::platform {
 // here once no part is running any more. A part must not call ShareWork itself.
 void ShareWork(int32_t parts, const std::function<void(int32_t)>& job);
 
-// ShareWork over rows [0, rows) cut into `parts` consecutive ranges that differ by at most one
-// row: job(part, begin, end).
+// Rows [begin, end) of one part when `rows` rows are cut into `parts` consecutive ranges that
+// differ by at most one row.
+struct RowRange {
+  int32_t begin;
+  int32_t end;
+};
+RowRange PartRows(int32_t rows, int32_t parts, int32_t part);
+
+// ShareWork over rows [0, rows) cut as PartRows cuts them: job(part, begin, end).
 void ShareRows(int32_t rows, int32_t parts,
                const std::function<void(int32_t part, int32_t begin, int32_t end)>& job);
 
@@ -27,4 +34,4 @@ void WakeHelper();
 void SetHelperEnabled(bool enabled);
 bool HelperEnabled();
 
-}  // namespace ostrane::platform
+}  // namespace ostrane::concurrency
