@@ -35,6 +35,15 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/app/windows/README.txt.in ${PROJECT_BINARY_DIR}/README.txt @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
 
+# The DLLs come with their symbol tables; stripped like the program when the package is made.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    file(GLOB_RECURSE dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\")
+    foreach(dll IN LISTS dlls)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${dll}\")
+    endforeach()
+  endif()")
+
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SYSTEM_NAME win64)

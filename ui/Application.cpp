@@ -75,6 +75,10 @@ QFont DesignFont(int pixelSize, bool bold) {
   }();
   (void)substituted;
   QFont font(QStringLiteral("MS Sans Serif"));
+  // Where the family exists only as a bitmap face (Windows and Wine ship one), that face cannot
+  // follow the display's scaling and comes in fixed sizes wider than the boxes: outline faces
+  // only, so that the substitutes above take its place.
+  font.setStyleStrategy(QFont::ForceOutline);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;

@@ -129,8 +129,10 @@ class CentredMessageBox : public QMessageBox {
   void showEvent(QShowEvent* event) override {
     QMessageBox::showEvent(event);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      // The whole window, caption and border included where the system draws them, is centred.
       const QRect area = screen->geometry();
-      move(area.center() - QPoint(width() / 2, height() / 2));
+      const QSize frame = frameGeometry().size();
+      move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
     }
   }
 };

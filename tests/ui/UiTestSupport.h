@@ -15,7 +15,7 @@ struct ModalBoxSeen {
   QString Title;
   QMessageBox::Icon Icon = QMessageBox::NoIcon;
   QList<QMessageBox::StandardButton> Buttons;
-  QRect Geometry;
+  QRect Geometry;  // the whole window, frame included
 };
 
 // Runs `action`, which is expected to open a modal message box, and closes that box with its
@@ -41,7 +41,7 @@ inline ModalBoxSeen CloseNextMessageBox(const std::function<void()>& action,
     seen.Icon = box->icon();
     for (QAbstractButton* b : box->buttons())
       seen.Buttons.push_back(box->standardButton(b));
-    seen.Geometry = box->geometry();
+    seen.Geometry = box->frameGeometry();
     if (whileOpen) whileOpen();
     box->buttons().first()->click();
   });

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     ostrane::testing::PumpFor(20);
     const auto presses = window.Mouse(WM_LBUTTONDOWN);
     if (presses.size() > written) {
-      if (FILE* f = std::fopen(log.c_str(), "a")) {
+      if (FILE* f = std::fopen(log.c_str(), "ab")) {  // plain line ends for the shell reading it
         for (; written < presses.size(); ++written)
           std::fprintf(f, "%d %d\n", x + presses[written].x, y + presses[written].y);
         std::fclose(f);

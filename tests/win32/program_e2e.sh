@@ -36,7 +36,11 @@ wait_for() {
   done
 }
 value() { sed -n "s/^$1=//p" "$status" 2>/dev/null; }
-presses_at() { grep -cx "$1 $2" "$log" 2>/dev/null || true; }
+presses_at() {
+  local n
+  n=$(grep -cx "$1 $2" "$log" 2>/dev/null)
+  echo "${n:-0}"
+}
 presses() { wc -l <"$log" 2>/dev/null || echo 0; }
 
 # The display's DPI, as the Windows control panel stores it.
@@ -44,10 +48,11 @@ wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
 wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$browser" /f >/dev/null 2>&1
 rm -f "$browser.log"
 
-# The picture: 64 x 48 at (700, 400). Its part (716, 410)-(740, 430) is found at offset (16, 10)
-# of the whole, so every click lands at 700 + 16 + 24/2, 400 + 10 + 20/2.
-tx=700 ty=400 tw=64 th=48
-find="716,410,740,430" click="700,400,764,448" cx=728 cy=420
+# The picture: 64 x 48 at (1000, 150), clear of the main window at either DPI. Its part
+# (1016, 160)-(1040, 180) is found at offset (16, 10) of the whole, so every click lands at
+# 1000 + 16 + 24/2, 150 + 10 + 20/2.
+tx=1000 ty=150 tw=64 th=48
+find="1016,160,1040,180" click="1000,150,1064,198" cx=1028 cy=170
 wine "$target" $tx $ty $tw $th 7 "Z:$log" &
 pids+=($!)
 wait_for 'xdotool search --name "^ostrane click target$" >/dev/null 2>&1' || fail "no target window"
@@ -74,8 +79,8 @@ type_into() {  # edit centre x, y, text
 shot() { import -window root "$1" 2>/dev/null || true; }
 
 step "typing both scopes, an interval of 0.2 s"
-type_into 160 42 716 && type_into 160 67 410 && type_into 255 42 740 && type_into 255 67 430
-type_into 160 128 700 && type_into 160 153 400 && type_into 255 128 764 && type_into 255 153 448
+type_into 160 42 1016 && type_into 160 67 160 && type_into 255 42 1040 && type_into 255 67 180
+type_into 160 128 1000 && type_into 160 153 150 && type_into 255 128 1064 && type_into 255 153 198
 type_into 76 224 0 && type_into 123 224 2
 wait_for '[ "$(value find)" = "$find" ] && [ "$(value click)" = "$click" ]' 5 ||
   fail "the typed scopes did not arrive"
@@ -105,14 +110,14 @@ step "picking both scopes with the picker"
 click_at 56 52
 sleep 1.2
 shot "$work/../ostrane-wine-${dpi}dpi-picker.png"
-xdotool mousemove 716 410 mousedown 1 mousemove 730 420 mousemove 740 430 mouseup 1
+xdotool mousemove 1016 160 mousedown 1 mousemove 1030 170 mousemove 1040 180 mouseup 1
 wait_for '[ "$(value find)" = "$find" ]' 5 || fail "the picked find scope is $(value find), not $find"
 wait_for 'xdotool search --onlyvisible --name "^Ostrane 1\.4$" >/dev/null 2>&1' 5 ||
   fail "the main window did not come back"
 sleep 0.5
 click_at 56 138
 sleep 1.2
-xdotool mousemove 700 400 mousedown 1 mousemove 720 420 mousemove 764 448 mouseup 1
+xdotool mousemove 1000 150 mousedown 1 mousemove 1020 170 mousemove 1064 198 mouseup 1
 wait_for '[ "$(value click)" = "$click" ]' 5 || fail "the picked click scope is $(value click), not $click"
 sleep 0.5
 before=$(presses_at $cx $cy)
