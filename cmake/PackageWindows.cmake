@@ -54,4 +54,6 @@ set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_DISPLAY_NAME "Ostrane ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "Ostrane ${PROJECT_VERSION}")
 set(CPACK_NSIS_INSTALLED_ICON_NAME ostrane.exe)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit installer for a 64-bit program: it runs where only 64-bit Windows programs can (a
+# 64-bit Wine among them) and sees the 64-bit Program Files and registry without redirection.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
