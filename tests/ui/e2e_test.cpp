@@ -73,6 +73,11 @@ class EndToEnd : public ::testing::Test {
     Type(program, 8 + 223, 95 + 23, r2);
     Type(program, 8 + 223, 95 + 48, b2);
   }
+  // An interval of zero seconds and `tenths` tenths.
+  static void TypeTenths(const ProgramDriver& program, const std::string& tenths) {
+    Type(program, 8 + 54, 180 + 34, "0");
+    Type(program, 8 + 101, 180 + 34, tenths);
+  }
   static void ClickAt(const ProgramDriver& program, int x, int y) {
     const Point c = program.ClientOrigin();
     ASSERT_TRUE(Xdotool("mousemove " + std::to_string(c.X + x) + " " + std::to_string(c.Y + y) +
@@ -114,8 +119,7 @@ TEST_F(EndToEnd, TypedScopesAndStartClickTheTargetAndCount) {
   Type(program, 8 + 128, 95 + 48, "100");
   Type(program, 8 + 223, 95 + 23, "160");
   Type(program, 8 + 223, 95 + 48, "140");
-  Type(program, 8 + 54, 180 + 34, "0");   // seconds
-  Type(program, 8 + 101, 180 + 34, "2");  // tenths: 200 ms
+  TypeTenths(program, "2");
   ASSERT_TRUE(program.WaitForStatus("click", "100,100,160,140"));
   EXPECT_EQ(program.Status()["find"], "110,110,130,124");
 
@@ -280,8 +284,7 @@ TEST_F(EndToEnd, AHeldF9ShowsOneMessageBoxAndTheProgramLives) {
   ProgramDriver program;
   ASSERT_TRUE(program.WaitForWindow());
   TypeScopes(program, "110", "110", "130", "124", "100", "100", "160", "140");
-  Type(program, 8 + 54, 180 + 34, "0");   // seconds
-  Type(program, 8 + 101, 180 + 34, "2");  // tenths: 200 ms
+  TypeTenths(program, "2");
   ClickAt(program, kStartX, kStartY);
   ASSERT_TRUE(program.WaitForStatus("running", "1"));
   Type(program, 168 + 23, 180 + 25, "x");  // the similarity
@@ -347,8 +350,7 @@ TEST_F(EndToEnd, LosingTheXServerEndsTheProgramWithOneLineAndStatus1) {
     // Both scopes at the top-left corner: the find scope lies inside the click scope, so every
     // pass captures, finds and clicks, whatever the screen shows.
     TypeScopes(program, "0", "0", "8", "8", "0", "0", "40", "40");
-    Type(program, 8 + 54, 180 + 34, "0");   // seconds
-    Type(program, 8 + 101, 180 + 34, "1");  // tenths: 100 ms
+    TypeTenths(program, "1");
     ClickAt(program, kStartX, kStartY);
     ASSERT_TRUE(program.WaitForStatus("count", "3"));
     server.Kill(signal);
