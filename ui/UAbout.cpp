@@ -6,6 +6,7 @@
 
 #include "platform/Desktop.h"
 #include "ui/Application.h"
+#include "ui/Version.h"
 
 namespace ostrane::ui {
 
@@ -79,7 +80,7 @@ void TFMAbout::showEvent(QShowEvent* event) {
 }
 
 void TFMAbout::FormShow() {
-  Label1->setText(QStringLiteral("Ostrane 1.4"));
+  Label1->setText(QStringLiteral(OSTRANE_TITLE));
   Label1->adjustSize();
 }
 

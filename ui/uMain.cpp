@@ -20,6 +20,7 @@
 #include "ui/Timer.h"
 #include "ui/UAbout.h"
 #include "ui/UpDown.h"
+#include "ui/Version.h"
 #include "ui/uCopy.h"
 
 namespace ostrane::ui {
@@ -259,7 +260,7 @@ void TfmMian::BuildComponents() {
 
 void TfmMian::FormCreate() {
   TApplication::SetExceptionHandler(SilentExceptionHandler);
-  setWindowTitle(QStringLiteral("Ostrane 1.4"));
+  setWindowTitle(QStringLiteral(OSTRANE_TITLE));
   RegisterHotKeys();
 }
 
