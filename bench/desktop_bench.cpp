@@ -41,7 +41,6 @@ const ScreenRect kClick{0, 0, bench::kScreenW, bench::kScreenH};
 // The pass as before: both captures, the scan, the click.
 void ScanPass(int32_t similarPercent, int32_t& count) {
   platform::Desktop& desktop = platform::ActiveDesktop();
-  desktop.ProcessPendingMessages();
   TBDBitmapData hay, needle;
   if (hay.CopyFromScreen(kClick.Left, kClick.Top, kClick.Right - kClick.Left,
                          kClick.Bottom - kClick.Top) &&
@@ -55,12 +54,11 @@ void ScanPass(int32_t similarPercent, int32_t& count) {
     if (found) {
       const int32_t cx = x + needle.Width / 2, cy = y + needle.Height / 2;
       desktop.MovePointer(cx, cy);
-      desktop.LeftButtonDown(cx, cy);
-      desktop.LeftButtonUp(cx, cy);
+      desktop.LeftButtonDown();
+      desktop.LeftButtonUp();
       ++count;
     }
   }
-  desktop.ProcessPendingMessages();
 }
 
 void Pass(benchmark::State& state, int32_t similarPercent, bool fast) {

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "engine/FastSearch.h"
-#include "platform/Desktop.h"
 
 namespace ostrane {
 
@@ -79,7 +78,7 @@ void ResetBitmapAllocator() {
 
 int32_t LineBytesFor(int32_t width) {
   if (width < 0) return -1;
-  const int64_t bytes = ((int64_t{width} * 24 + 31) & ~int64_t{31}) >> 3;
+  const int64_t bytes = platform::RowBytes(width);
   return bytes > kInt32Max ? -1 : static_cast<int32_t>(bytes);
 }
 
@@ -141,10 +140,16 @@ bool TBDBitmapData::SetSize(int32_t w, int32_t h) {
 }
 
 bool TBDBitmapData::CopyFromScreen(int32_t x, int32_t y, int32_t w, int32_t h) {
-  if (x < 0 || x >= ScreenMetrics.Width) x = 0;
-  if (y < 0 || y >= ScreenMetrics.Height) y = 0;
-  if (w <= 0) w = ScreenMetrics.Width - x;
-  if (h <= 0) h = ScreenMetrics.Height - y;
+  return CopyFromScreen(platform::ActiveDesktop(), {ScreenMetrics.Width, ScreenMetrics.Height}, x,
+                        y, w, h);
+}
+
+bool TBDBitmapData::CopyFromScreen(platform::Desktop& desktop, const platform::ScreenSize& screen,
+                                   int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (x < 0 || x >= screen.Width) x = 0;
+  if (y < 0 || y >= screen.Height) y = 0;
+  if (w <= 0) w = screen.Width - x;
+  if (h <= 0) h = screen.Height - y;
   if (!SetSize(w, h)) return false;
 
   // Only possible while the screen size is unknown (zero): there is nothing to read.
@@ -153,7 +158,7 @@ bool TBDBitmapData::CopyFromScreen(int32_t x, int32_t y, int32_t w, int32_t h) {
     return false;
   }
 
-  switch (platform::ActiveDesktop().Capture(x, y, Width, Height, Bits, LineBytes)) {
+  switch (desktop.Capture(x, y, Width, Height, Bits, LineBytes)) {
     case platform::CaptureResult::Ok:
       LastError.clear();
       return true;

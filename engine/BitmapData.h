@@ -7,10 +7,14 @@
 
 #include "engine/Types.h"
 #include "engine/search/Options.h"
+#include "platform/Desktop.h"
 
 namespace ostrane {
 
-// The primary screen's size, read once at start-up (InitScreenMetrics) and never re-read.
+// The primary screen's size, read once at start-up (InitScreenMetrics) and never re-read. Scopes
+// are clamped against it, so a pass treats the screen as it was when the program started; the
+// backend's own live size decides only what a capture can read (the rest reads black), where
+// the pointer may go, and the size of the picker's freeze-frame.
 struct TScreenMetrics {
   int32_t Width = 0;
   int32_t Height = 0;
@@ -50,6 +54,11 @@ class TBDBitmapData {
 
   bool SetSize(int32_t w, int32_t h);
   void Clear();
+  // A corner outside `screen` moves to column or row 0, and a size of zero or less reaches to
+  // the screen's edge; then the rectangle is read from `desktop`.
+  bool CopyFromScreen(platform::Desktop& desktop, const platform::ScreenSize& screen, int32_t x,
+                      int32_t y, int32_t w, int32_t h);
+  // The same on the active desktop against ScreenMetrics.
   bool CopyFromScreen(int32_t x, int32_t y, int32_t w, int32_t h);
 
   bool MatchAt(const TBDBitmapData& needle, int32_t x, int32_t y) const;

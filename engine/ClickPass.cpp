@@ -1,68 +1,79 @@
 #include "engine/ClickPass.h"
 
 #include "engine/BitmapData.h"
-#include "platform/Desktop.h"
 
 namespace ostrane {
-
-RunSettings& ProgramSettings() {
-  static RunSettings settings;
-  return settings;
-}
 
 int32_t ToleranceForSimilarity(int32_t similarPercent) {
   const int32_t product = WrapMul(WrapSub(100, similarPercent), 255);
   return static_cast<int32_t>(static_cast<double>(product) / 100.0);
 }
 
-ScreenPoint LocateTarget(const ScreenRect& findScope, const ScreenRect& clickScope,
-                         int32_t similarPercent) {
+namespace {
+
+bool CopyScope(TBDBitmapData& bitmap, platform::Desktop& desktop,
+               const platform::ScreenSize& screen, const ScreenRect& scope) {
+  return bitmap.CopyFromScreen(desktop, screen, scope.Left, scope.Top,
+                               WrapSub(scope.Right, scope.Left), WrapSub(scope.Bottom, scope.Top));
+}
+
+}  // namespace
+
+ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
   // Both bitmaps are fresh for every pass: what the find scope shows now is what is looked for.
   TBDBitmapData haystack;
-  if (!haystack.CopyFromScreen(clickScope.Left, clickScope.Top,
-                               WrapSub(clickScope.Right, clickScope.Left),
-                               WrapSub(clickScope.Bottom, clickScope.Top))) {
-    return {};
-  }
+  if (!CopyScope(haystack, desktop, input.Screen, input.ClickScope)) return {};
   TBDBitmapData needle;
-  if (!needle.CopyFromScreen(findScope.Left, findScope.Top,
-                             WrapSub(findScope.Right, findScope.Left),
-                             WrapSub(findScope.Bottom, findScope.Top))) {
-    return {};
-  }
+  if (!CopyScope(needle, desktop, input.Screen, input.FindScope)) return {};
 
   int32_t x = -1;
   int32_t y = -1;
   bool found;
-  if (similarPercent == 100) {
-    found = haystack.FindImage(needle, x, y);
+  if (input.SimilarPercent == 100) {
+    found = haystack.FindImage(needle, input.Search, x, y);
   } else {
-    const int32_t t = ToleranceForSimilarity(similarPercent);
-    found = haystack.FindImageWithTolerance(needle, TColorTolerance{t, t, t}, x, y);
+    const int32_t t = ToleranceForSimilarity(input.SimilarPercent);
+    found = haystack.FindImageWithTolerance(needle, TColorTolerance{t, t, t}, input.Search, x, y);
   }
   if (!found) return {};
 
   // The scope's corner is added as entered, even where the capture was moved to column or row 0.
-  return {WrapAdd(WrapAdd(x, needle.Width / 2), clickScope.Left),
-          WrapAdd(WrapAdd(y, needle.Height / 2), clickScope.Top)};
+  return {WrapAdd(WrapAdd(x, needle.Width / 2), input.ClickScope.Left),
+          WrapAdd(WrapAdd(y, needle.Height / 2), input.ClickScope.Top)};
+}
+
+PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input) {
+  PassResult result;
+  result.Target = LocateTarget(desktop, input);
+  if (result.Target.X == -1) return result;
+  desktop.MovePointer(result.Target.X, result.Target.Y);
+  desktop.LeftButtonDown();
+  desktop.LeftButtonUp();
+  result.Clicked = true;
+  return result;
+}
+
+PassInput ProgramPassInput(const ScreenRect& findScope, const ScreenRect& clickScope,
+                           int32_t similarPercent) {
+  PassInput input;
+  input.FindScope = findScope;
+  input.ClickScope = clickScope;
+  input.SimilarPercent = similarPercent;
+  input.Screen = {ScreenMetrics.Width, ScreenMetrics.Height};
+  return input;
+}
+
+ScreenPoint LocateTarget(const ScreenRect& findScope, const ScreenRect& clickScope,
+                         int32_t similarPercent) {
+  return LocateTarget(platform::ActiveDesktop(),
+                      ProgramPassInput(findScope, clickScope, similarPercent));
 }
 
 void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_t similarPercent,
                int32_t& clickCount) {
-  platform::Desktop& desktop = platform::ActiveDesktop();
-  desktop.ProcessPendingMessages();
-  const ScreenPoint target = LocateTarget(findScope, clickScope, similarPercent);
-  if (target.X != -1) {
-    desktop.MovePointer(target.X, target.Y);
-    desktop.LeftButtonDown(target.X, target.Y);
-    desktop.LeftButtonUp(target.X, target.Y);
-    clickCount = WrapAdd(clickCount, 1);
-  }
-  desktop.ProcessPendingMessages();
-}
-
-void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_t similarPercent) {
-  ClickPass(findScope, clickScope, similarPercent, ProgramSettings().ClickCount);
+  const PassResult result = FindAndClick(platform::ActiveDesktop(),
+                                         ProgramPassInput(findScope, clickScope, similarPercent));
+  if (result.Clicked) clickCount = WrapAdd(clickCount, 1);
 }
 
 }  // namespace ostrane

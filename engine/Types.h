@@ -14,7 +14,8 @@ struct ScreenRect {
   int32_t Bottom = 0;
 };
 
-// What Start stores and every tick reads.
+// What Start stores and every tick reads; the program keeps one set (ProgramSettings, with the
+// main window).
 struct RunSettings {
   ScreenRect FindScope;
   ScreenRect ClickScope;
@@ -22,9 +23,6 @@ struct RunSettings {
   int32_t ClickIntervalMs = 0;
   int32_t ClickCount = 0;
 };
-
-// The program-wide settings; all zero when the program starts.
-RunSettings& ProgramSettings();
 
 // A 24-bit colour: red in bits 16-23, green in bits 8-15, blue in bits 0-7.
 using Pixel = uint32_t;
@@ -55,8 +53,8 @@ struct ScreenPoint {
   friend bool operator==(const ScreenPoint&, const ScreenPoint&) = default;
 };
 
-// Signed 32-bit arithmetic that wraps instead of overflowing, as the original arithmetic of
-// these fields does.
+// Signed 32-bit arithmetic that wraps instead of overflowing: a typed value far out of range
+// gives a defined (wrapped) result rather than undefined behaviour.
 constexpr int32_t WrapAdd(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }

@@ -1,11 +1,10 @@
 // The operating-system operations the engine and the windows need, behind one small interface.
-// A backend (X11, Win32, or the in-memory desktop of the tests) implements it; the program
-// installs one instance at start-up with SetActiveDesktop.
+// A backend (X11, Win32, or the in-memory desktop of the tests) implements it; the backend
+// loader (Backends.h) picks and opens the one that suits the session.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,13 @@ namespace ostrane::platform {
 struct ScreenSize {
   int32_t Width = 0;
   int32_t Height = 0;
+  bool Contains(int64_t x, int64_t y) const { return x >= 0 && y >= 0 && x < Width && y < Height; }
 };
+
+// Bytes in one stored row of `width` pixels: three per pixel, padded to a multiple of four.
+constexpr int64_t RowBytes(int64_t width) {
+  return (width * 3 + 3) & ~int64_t{3};
+}
 
 // A picture of the whole screen, in the same layout as a capture: bottom row first, pixels as
 // blue, green, red, rows padded to LineBytes (a multiple of 4).
@@ -31,11 +36,45 @@ enum class CaptureResult {
   ReadFailed,  // the copy was taken but its pixels could not be read out
 };
 
+// The keys a program may ask for system-wide: the function keys, without modifiers. Each
+// backend maps them to its own key codes.
+// clang-format off
+enum class Key : int32_t {
+  NoKey = 0,
+  F1 = 1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+  F13, F14, F15, F16, F17, F18, F19, F20, F21, F22, F23, F24,
+};
+// clang-format on
+
+// The function key with number n (1..24); Key::NoKey for any other n.
+constexpr Key FunctionKey(int n) {
+  return n >= 1 && n <= 24 ? static_cast<Key>(n) : Key::NoKey;
+}
+constexpr int FunctionKeyNumber(Key key) {
+  return static_cast<int>(key);
+}
+
+// What a backend needs from the program's event loop to deliver its own events: the user
+// interface implements it and hands it over with Desktop::JoinEventLoop.
+class EventLoop {
+ public:
+  virtual ~EventLoop() = default;
+  // Calls `readable` from the loop whenever the descriptor has data (POSIX descriptors).
+  virtual void WatchReadable(int fd, std::function<void()> readable) = 0;
+  // Calls `work` whenever the program processes its pending messages and before the loop
+  // sleeps: for events a library has already read into a queue of its own, where the
+  // descriptor stays silent.
+  virtual void OnIdle(std::function<void()> work) = 0;
+  // Offers each of the window system's own messages (on Windows a MSG*) to `filter`, which
+  // answers whether it handled the message.
+  virtual void FilterNativeMessages(std::function<bool(const void* message)> filter) = 0;
+};
+
 class Desktop {
  public:
   virtual ~Desktop() = default;
 
-  // Size of the primary screen in pixels.
+  // Size of the primary screen in pixels, as the backend knows it now.
   virtual ScreenSize GetScreenSize() = 0;
 
   // Copies the screen rectangle with top-left corner (x, y) and w x h pixels (w, h > 0) into
@@ -45,60 +84,43 @@ class Desktop {
   virtual CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                 int32_t lineBytes) = 0;
 
+  // The freeze-frame: the whole primary screen, its size read afresh. False when it cannot be
+  // taken.
+  virtual bool CaptureFrame(Frame& frame) = 0;
+
   // Moves the pointer to the screen point (x, y).
   virtual void MovePointer(int32_t x, int32_t y) = 0;
+  // The left button, pressed and released where the pointer is.
+  virtual void LeftButtonDown() = 0;
+  virtual void LeftButtonUp() = 0;
 
-  // Left button down and up. They act at the pointer's position; dx and dy are passed along
-  // as the Windows call carries them but do not move the pointer.
-  virtual void LeftButtonDown(int32_t dx, int32_t dy) = 0;
-  virtual void LeftButtonUp(int32_t dx, int32_t dy) = 0;
+  // Joins the backend to the program's event loop; `loop` must outlive the desktop's use of it
+  // (until LeaveEventLoop). Hot-key presses are delivered from there.
+  virtual void JoinEventLoop(EventLoop& loop) = 0;
+  virtual void LeaveEventLoop() = 0;
 
-  // Lets the user interface handle everything queued for it, then returns. The user interface
-  // supplies the work with SetMessagePump; without a pump this does nothing.
-  void ProcessPendingMessages();
-  void SetMessagePump(std::function<void()> pump) { pump_ = std::move(pump); }
+  // The window that owns hot keys and shell requests where the system wants one (an HWND on
+  // Windows); 0 for none.
+  virtual void SetOwnerWindow(uintptr_t nativeWindow) = 0;
 
-  // The freeze-frame: the whole primary screen, its size read afresh. False when it cannot be
-  // taken. The default reads the screen through Capture.
-  virtual bool CaptureFrame(Frame& frame);
-
-  // The native window that owns hot keys and shell requests (an HWND on Windows); 0 for none.
-  virtual void SetOwnerWindow(uintptr_t nativeWindow) { ownerWindow_ = nativeWindow; }
-  uintptr_t OwnerWindow() const { return ownerWindow_; }
-
-  // A 16-bit identifier for a name, the same for the same name (a global atom on Windows).
-  // The default keeps a table of this process, starting at 0xC000 as Windows does.
-  virtual uint16_t AddGlobalAtom(const std::string& name);
-
-  // A system-wide key without modifiers, reported to the hot-key handler whatever window has the
-  // focus. Registration fails, harmlessly, when another program holds the key; the default
-  // desktop has no such keys.
-  virtual bool RegisterHotKey(int32_t id, int32_t virtualKey);
-  virtual void UnregisterHotKey(int32_t id);
-  void SetHotKeyHandler(std::function<void(int32_t virtualKey)> handler) {
-    hotKeyHandler_ = std::move(handler);
-  }
-  // Called by the backend (or its glue in the user interface) when a registered key is pressed.
-  void DeliverHotKey(int32_t virtualKey) {
-    if (hotKeyHandler_) hotKeyHandler_(virtualKey);
-  }
+  // A system-wide key without modifiers, reported to the hot-key handler whatever window has
+  // the focus. `name` identifies the registration (registering a name again replaces it).
+  // Registration fails, harmlessly, when another program holds the key.
+  virtual bool RegisterHotKey(const std::string& name, Key key) = 0;
+  virtual void UnregisterHotKey(const std::string& name) = 0;
+  // Receives every press of a registered key; nullptr for none.
+  virtual void SetHotKeyHandler(std::function<void(Key)> handler) = 0;
 
   // Asks the desktop to open a web or "mailto:" address with its default handler. The answer
   // says only whether the request could be handed over.
-  virtual bool ShellOpen(const std::string& target);
-
- private:
-  std::function<void()> pump_;
-  std::function<void(int32_t)> hotKeyHandler_;
-  std::map<std::string, uint16_t> atoms_;
-  uintptr_t ownerWindow_ = 0;
+  virtual bool ShellOpen(const std::string& target) = 0;
 };
 
-// Virtual-key codes of the keys the program registers.
-constexpr int32_t kVirtualKeyF9 = 0x78;
-constexpr int32_t kVirtualKeyF10 = 0x79;
+// A frame of the whole screen read through Capture: for backends without a faster way.
+bool CaptureFrameByCapture(Desktop& desktop, Frame& frame);
 
-// The desktop the engine talks to. Not owned; must outlive its use.
+// The program's desktop, installed by the program body for the windows to use. Not owned; must
+// outlive its use. The engine's pass takes its desktop as an argument instead.
 Desktop& ActiveDesktop();
 void SetActiveDesktop(Desktop* desktop);
 bool HasActiveDesktop();

@@ -194,16 +194,14 @@ void TfmCopy::Image1MouseDown(int32_t x, int32_t y) {
     return;
   }
   // A second press before any release ends the pick there.
-  EndX = x;
-  EndY = y;
-  Dragging = false;
-  StoreScope();
-  HideOverlay();
-  ShowMain();
+  EndPick(x, y);
 }
 
 void TfmCopy::Image1MouseUp(int32_t x, int32_t y) {
-  if (!Dragging) return;
+  if (Dragging) EndPick(x, y);
+}
+
+void TfmCopy::EndPick(int32_t x, int32_t y) {
   EndX = x;
   EndY = y;
   Dragging = false;

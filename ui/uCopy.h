@@ -62,6 +62,8 @@ class TfmCopy : public QWidget {
   void Image1MouseMove(int32_t x, int32_t y);
   void Image1MouseUp(int32_t x, int32_t y);
   void StoreScope();
+  // The release (or a second press) at (x, y): the scope is stored and the main window returns.
+  void EndPick(int32_t x, int32_t y);
 
  private:
   TfmMian* Main() const;

@@ -16,6 +16,7 @@
 #include "platform/Desktop.h"
 #include "ui/Application.h"
 #include "ui/Buttons.h"
+#include "ui/DesktopGlue.h"
 #include "ui/TextToInt.h"
 #include "ui/Timer.h"
 #include "ui/UAbout.h"
@@ -25,11 +26,21 @@
 
 namespace ostrane::ui {
 
-int32_t StartHotKey = 0;
-int32_t StopHotKey = 0;
-int32_t StartAtom = 0;
-int32_t StopAtom = 0;
+platform::Key StartHotKey = platform::Key::NoKey;
+platform::Key StopHotKey = platform::Key::NoKey;
 TfmMian* fmMian = nullptr;
+
+RunSettings& ProgramSettings() {
+  static RunSettings settings;
+  return settings;
+}
+
+void CentreOnScreen(QWidget& window) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize frame = window.frameGeometry().size();
+    window.move(screen->geometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
+}
 
 namespace {
 
@@ -129,12 +140,7 @@ class CentredMessageBox : public QMessageBox {
  protected:
   void showEvent(QShowEvent* event) override {
     QMessageBox::showEvent(event);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      // The whole window, caption and border included where the system draws them, is centred.
-      const QRect area = screen->geometry();
-      const QSize frame = frameGeometry().size();
-      move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
-    }
+    CentreOnScreen(*this);
   }
 };
 
@@ -268,10 +274,7 @@ void TfmMian::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (centred_) return;
   centred_ = true;
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
-  }
+  CentreOnScreen(*this);
 }
 
 void TfmMian::closeEvent(QCloseEvent* event) {
@@ -333,11 +336,18 @@ void TfmMian::btnStopClick() {
 
 void TfmMian::timerSetPointTimer() {
   // A pass lets pending events through; a tick arriving then is skipped so passes never nest.
-  if (passRunning_) return;
+  if (passRunning_ || !platform::HasActiveDesktop()) return;
   const ScopedFlag running(passRunning_);
-  const RunSettings& s = ProgramSettings();
-  ClickPass(s.FindScope, s.ClickScope, s.SimilarPercent);
-  lblCount->setText(QString::number(ProgramSettings().ClickCount));
+  RunSettings& s = ProgramSettings();
+  // Stop, the hot keys and repaints are handled before and after the search and click.
+  ProcessMessages();
+  // The pass reads the settings as they stand now: a Start handled just above may have
+  // replaced them.
+  const PassResult result = FindAndClick(
+      platform::ActiveDesktop(), ProgramPassInput(s.FindScope, s.ClickScope, s.SimilarPercent));
+  if (result.Clicked) s.ClickCount = WrapAdd(s.ClickCount, 1);
+  ProcessMessages();
+  lblCount->setText(QString::number(s.ClickCount));
   lblCount->adjustSize();
 }
 
@@ -364,35 +374,34 @@ void TfmMian::RegisterHotKeys() {
   desktop.SetOwnerWindow(static_cast<uintptr_t>(winId()));
   // The press is handled from the event loop, not from inside the backend's event reading:
   // Start may open a modal box, which runs a loop of its own.
-  desktop.SetHotKeyHandler([this](int32_t virtualKey) {
+  desktop.SetHotKeyHandler([this](platform::Key key) {
     QMetaObject::invokeMethod(
-        this, [this, virtualKey] { WMHotKey(virtualKey); }, Qt::QueuedConnection);
+        this, [this, key] { WMHotKey(key); }, Qt::QueuedConnection);
   });
-  desktop.UnregisterHotKey(StartAtom);
-  desktop.UnregisterHotKey(StopAtom);
-  StartHotKey = platform::kVirtualKeyF9;
-  StopHotKey = platform::kVirtualKeyF10;
+  desktop.UnregisterHotKey(kStartHotKeyName);
+  desktop.UnregisterHotKey(kStopHotKeyName);
+  StartHotKey = platform::Key::F9;
+  StopHotKey = platform::Key::F10;
   // A key another program holds does nothing here (the X11 backend names it on stderr); the
   // buttons still work.
-  StartAtom = desktop.AddGlobalAtom("OstraneStart");
-  desktop.RegisterHotKey(StartAtom, StartHotKey);
-  StopAtom = desktop.AddGlobalAtom("OstraneStop");
-  desktop.RegisterHotKey(StopAtom, StopHotKey);
+  desktop.RegisterHotKey(kStartHotKeyName, StartHotKey);
+  desktop.RegisterHotKey(kStopHotKeyName, StopHotKey);
 }
 
 void TfmMian::ReleaseHotKeys() {
   if (!platform::HasActiveDesktop()) return;
   platform::Desktop& desktop = platform::ActiveDesktop();
-  desktop.UnregisterHotKey(StartAtom);
-  desktop.UnregisterHotKey(StopAtom);
+  desktop.UnregisterHotKey(kStartHotKeyName);
+  desktop.UnregisterHotKey(kStopHotKeyName);
   desktop.SetHotKeyHandler(nullptr);
 }
 
-void TfmMian::WMHotKey(int32_t virtualKey) {
-  if (virtualKey == StartHotKey) {
+void TfmMian::WMHotKey(platform::Key key) {
+  if (key == platform::Key::NoKey) return;
+  if (key == StartHotKey) {
     btnStartClick();
-  } else if (virtualKey == StopHotKey) {
-    timerSetPoint->SetEnabled(false);
+  } else if (key == StopHotKey) {
+    btnStopClick();
   }
 }
 

@@ -5,6 +5,9 @@
 #include <QMainWindow>
 #include <cstdint>
 
+#include "engine/Types.h"
+#include "platform/Desktop.h"
+
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -59,7 +62,7 @@ class TfmMian : public QMainWindow {
 
   // Hot keys: registered at creation, released when the window closes.
   void RegisterHotKeys();
-  void WMHotKey(int32_t virtualKey);
+  void WMHotKey(platform::Key key);
 
   // Whether a pass is under way (a tick arriving then is skipped).
   bool PassRunning() const { return passRunning_; }
@@ -85,11 +88,18 @@ class TfmMian : public QMainWindow {
 // The message Start shows when a field cannot be read.
 inline constexpr const char* kScopeMessage = "You must define the scope on the screen!";
 
-// Values the hot keys are registered with; all 0 until RegisterHotKeys runs.
-extern int32_t StartHotKey;
-extern int32_t StopHotKey;
-extern int32_t StartAtom;
-extern int32_t StopAtom;
+// The keys the hot keys are registered with, and the names they are registered under; the keys
+// are Key::NoKey until RegisterHotKeys runs.
+extern platform::Key StartHotKey;
+extern platform::Key StopHotKey;
+inline constexpr const char* kStartHotKeyName = "OstraneStart";
+inline constexpr const char* kStopHotKeyName = "OstraneStop";
+
+// What Start stores and every tick reads; all zero when the program starts.
+RunSettings& ProgramSettings();
+
+// Centres a top-level window, frame included where the system draws one, on the primary screen.
+void CentreOnScreen(QWidget& window);
 
 // The program's main window, once created.
 extern TfmMian* fmMian;

@@ -11,12 +11,12 @@ MemoryDesktop::MemoryDesktop(int32_t width, int32_t height, uint32_t fill)
       pixels_(static_cast<size_t>(width) * static_cast<size_t>(height), fill) {}
 
 void MemoryDesktop::SetPixel(int32_t x, int32_t y, uint32_t rgb) {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+  if (!GetScreenSize().Contains(x, y)) return;
   pixels_[static_cast<size_t>(y) * width_ + x] = rgb & 0xFFFFFF;
 }
 
 uint32_t MemoryDesktop::PixelAt(int32_t x, int32_t y) const {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+  if (!ScreenSize{width_, height_}.Contains(x, y)) return 0;
   return pixels_[static_cast<size_t>(y) * width_ + x];
 }
 
@@ -38,7 +38,7 @@ CaptureResult MemoryDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h,
     const int64_t sy = int64_t{y} + row;
     for (int32_t col = 0; col < w; ++col) {
       const int64_t sx = int64_t{x} + col;
-      if (sx >= width_ || sy >= height_ || sx < 0 || sy < 0) continue;
+      if (!GetScreenSize().Contains(sx, sy)) continue;
       const uint32_t p = pixels_[static_cast<size_t>(sy) * width_ + static_cast<size_t>(sx)];
       out[3 * col] = static_cast<uint8_t>(p);
       out[3 * col + 1] = static_cast<uint8_t>(p >> 8);
@@ -54,12 +54,30 @@ void MemoryDesktop::MovePointer(int32_t x, int32_t y) {
   Events.push_back({EventKind::Move, x, y});
 }
 
-void MemoryDesktop::LeftButtonDown(int32_t dx, int32_t dy) {
-  Events.push_back({EventKind::LeftDown, dx, dy});
+void MemoryDesktop::LeftButtonDown() {
+  Events.push_back({EventKind::LeftDown, PointerX, PointerY});
 }
 
-void MemoryDesktop::LeftButtonUp(int32_t dx, int32_t dy) {
-  Events.push_back({EventKind::LeftUp, dx, dy});
+void MemoryDesktop::LeftButtonUp() {
+  Events.push_back({EventKind::LeftUp, PointerX, PointerY});
+}
+
+bool MemoryDesktop::RegisterHotKey(const std::string& name, Key key) {
+  HotKeys.erase(name);
+  for (const Key held : HeldElsewhere) {
+    if (held == key) return false;
+  }
+  HotKeys[name] = key;
+  return true;
+}
+
+void MemoryDesktop::PressHotKey(Key key) {
+  for (const auto& [name, registered] : HotKeys) {
+    if (registered == key && handler_) {
+      handler_(key);
+      return;
+    }
+  }
 }
 
 }  // namespace ostrane::platform

@@ -1,8 +1,12 @@
 // A desktop that lives in memory: a settable screen picture, recorded pointer and button
-// events, and switches that make a capture fail. The engine's tests run against it.
+// events, hot keys pressed by the test, and switches that make a capture fail. The engine's and
+// the windows' tests run against it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "platform/Desktop.h"
@@ -36,14 +40,42 @@ class MemoryDesktop : public Desktop {
   int32_t PointerX = 0;
   int32_t PointerY = 0;
 
+  // Registered hot keys by name; a key in HeldElsewhere cannot be registered.
+  std::map<std::string, Key> HotKeys;
+  std::vector<Key> HeldElsewhere;
+  // Shell requests as asked for; ShellAnswer is what ShellOpen answers.
+  std::vector<std::string> Opened;
+  bool ShellAnswer = true;
+  uintptr_t Owner = 0;
+  // The loop the desktop was joined to, if any.
+  EventLoop* Loop = nullptr;
+
+  // Delivers `key` as the system would when it is pressed: only while it is registered.
+  void PressHotKey(Key key);
+
   ScreenSize GetScreenSize() override { return {width_, height_}; }
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
+  bool CaptureFrame(Frame& frame) override { return CaptureFrameByCapture(*this, frame); }
   void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown(int32_t dx, int32_t dy) override;
-  void LeftButtonUp(int32_t dx, int32_t dy) override;
+  // Recorded at the pointer's position.
+  void LeftButtonDown() override;
+  void LeftButtonUp() override;
+  void JoinEventLoop(EventLoop& loop) override { Loop = &loop; }
+  void LeaveEventLoop() override { Loop = nullptr; }
+  void SetOwnerWindow(uintptr_t nativeWindow) override { Owner = nativeWindow; }
+  bool RegisterHotKey(const std::string& name, Key key) override;
+  void UnregisterHotKey(const std::string& name) override { HotKeys.erase(name); }
+  void SetHotKeyHandler(std::function<void(Key)> handler) override {
+    handler_ = std::move(handler);
+  }
+  bool ShellOpen(const std::string& target) override {
+    Opened.push_back(target);
+    return ShellAnswer;
+  }
 
  private:
+  std::function<void(Key)> handler_;
   int32_t width_;
   int32_t height_;
   std::vector<uint32_t> pixels_;

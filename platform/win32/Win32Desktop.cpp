@@ -89,7 +89,7 @@ class Selection {
 
 // Bytes per row of a 24-bit device-independent bitmap: 3 per pixel, rounded up to 4.
 int64_t DibLineBytes(int32_t width) {
-  return ((int64_t{width} * 24 + 31) / 32) * 4;
+  return RowBytes(width);
 }
 
 // What of a w x h picture is copied from the screen: `width` x `height` pixels from (fromX,
@@ -179,6 +179,16 @@ bool DecodeHotKeyMessage(uint32_t message, intptr_t lParam, int32_t& virtualKey)
   return true;
 }
 
+int32_t VirtualKeyOf(Key key) {
+  const int n = FunctionKeyNumber(key);
+  return n >= 1 && n <= 24 ? VK_F1 + (n - 1) : 0;
+}
+
+Key KeyOfVirtualKey(int32_t virtualKey) {
+  return virtualKey >= VK_F1 && virtualKey <= VK_F24 ? FunctionKey(virtualKey - VK_F1 + 1)
+                                                     : Key::NoKey;
+}
+
 Win32Desktop::~Win32Desktop() {
   UnregisterAll();
 }
@@ -238,19 +248,25 @@ void Win32Desktop::MovePointer(int32_t x, int32_t y) {
   SetCursorPos(x, y);
 }
 
-// Without MOUSEEVENTF_MOVE the coordinates are carried but ignored: the click happens at the
-// pointer's position.
-void Win32Desktop::LeftButtonDown(int32_t dx, int32_t dy) {
-  mouse_event(MOUSEEVENTF_LEFTDOWN, static_cast<DWORD>(dx), static_cast<DWORD>(dy), 0, 0);
+// Without MOUSEEVENTF_MOVE the click happens at the pointer's position, and the coordinates
+// the call carries are ignored.
+void Win32Desktop::LeftButtonDown() {
+  mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
 }
 
-void Win32Desktop::LeftButtonUp(int32_t dx, int32_t dy) {
-  mouse_event(MOUSEEVENTF_LEFTUP, static_cast<DWORD>(dx), static_cast<DWORD>(dy), 0, 0);
+void Win32Desktop::LeftButtonUp() {
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+}
+
+void Win32Desktop::JoinEventLoop(EventLoop& loop) {
+  joined_ = true;
+  loop.FilterNativeMessages(
+      [this](const void* message) { return joined_ && HandleNativeMessage(message); });
 }
 
 void Win32Desktop::SetOwnerWindow(uintptr_t nativeWindow) {
-  if (nativeWindow != OwnerWindow()) UnregisterAll();
-  Desktop::SetOwnerWindow(nativeWindow);
+  if (nativeWindow != owner_) UnregisterAll();
+  owner_ = nativeWindow;
 }
 
 uint16_t Win32Desktop::AddGlobalAtom(const std::string& name) {
@@ -259,24 +275,26 @@ uint16_t Win32Desktop::AddGlobalAtom(const std::string& name) {
   return GlobalAddAtomA(name.c_str());
 }
 
-bool Win32Desktop::RegisterHotKey(int32_t id, int32_t virtualKey) {
-  if (!::RegisterHotKey(AsWindow(OwnerWindow()), id, 0, static_cast<UINT>(virtualKey))) {
-    return false;
-  }
-  if (std::find(registered_.begin(), registered_.end(), id) == registered_.end()) {
-    registered_.push_back(id);
-  }
+bool Win32Desktop::RegisterHotKey(const std::string& name, Key key) {
+  UnregisterHotKey(name);
+  const int32_t virtualKey = VirtualKeyOf(key);
+  const int32_t atom = AddGlobalAtom(name);
+  if (virtualKey == 0 || atom == 0) return false;
+  if (!::RegisterHotKey(AsWindow(owner_), atom, 0, static_cast<UINT>(virtualKey))) return false;
+  registered_[name] = atom;
   return true;
 }
 
-void Win32Desktop::UnregisterHotKey(int32_t id) {
-  ::UnregisterHotKey(AsWindow(OwnerWindow()), id);
-  registered_.erase(std::remove(registered_.begin(), registered_.end(), id), registered_.end());
+void Win32Desktop::UnregisterHotKey(const std::string& name) {
+  auto it = registered_.find(name);
+  if (it == registered_.end()) return;
+  ::UnregisterHotKey(AsWindow(owner_), it->second);
+  registered_.erase(it);
 }
 
 void Win32Desktop::UnregisterAll() {
-  for (const int32_t id : registered_)
-    ::UnregisterHotKey(AsWindow(OwnerWindow()), id);
+  for (const auto& [name, atom] : registered_)
+    ::UnregisterHotKey(AsWindow(owner_), atom);
   registered_.clear();
 }
 
@@ -286,7 +304,7 @@ bool Win32Desktop::ShellOpen(const std::string& target) {
   // thread that already is (the user interface's) keeps its own set-up.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const HINSTANCE result =
-      ShellExecuteA(AsWindow(OwnerWindow()), "open", target.c_str(), nullptr, nullptr, SW_SHOW);
+      ShellExecuteA(AsWindow(owner_), "open", target.c_str(), nullptr, nullptr, SW_SHOW);
   if (SUCCEEDED(com)) CoUninitialize();
   // Values above 32 mean the request was handed over.
   return reinterpret_cast<INT_PTR>(result) > 32;
@@ -294,10 +312,10 @@ bool Win32Desktop::ShellOpen(const std::string& target) {
 
 bool Win32Desktop::HandleNativeMessage(const void* message) {
   const auto* msg = static_cast<const MSG*>(message);
-  if (!msg || msg->hwnd != AsWindow(OwnerWindow())) return false;
+  if (!msg || msg->hwnd != AsWindow(owner_)) return false;
   int32_t virtualKey = 0;
   if (!DecodeHotKeyMessage(msg->message, msg->lParam, virtualKey)) return false;
-  DeliverHotKey(virtualKey);
+  if (handler_) handler_(KeyOfVirtualKey(virtualKey));
   return true;
 }
 

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "platform/Desktop.h"
 
@@ -15,6 +16,11 @@ namespace ostrane::platform::win32 {
 // identifier in wParam is not needed: the key itself says what to do.
 constexpr uint32_t kHotKeyMessage = 0x0312;  // WM_HOTKEY
 bool DecodeHotKeyMessage(uint32_t message, intptr_t lParam, int32_t& virtualKey);
+
+// The virtual-key code of a key (VK_F1..VK_F24), 0 for none; and back, Key::NoKey for a code
+// that names no such key.
+int32_t VirtualKeyOf(Key key);
+Key KeyOfVirtualKey(int32_t virtualKey);
 
 class Win32Desktop : public Desktop {
  public:
@@ -27,29 +33,42 @@ class Win32Desktop : public Desktop {
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
   void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown(int32_t dx, int32_t dy) override;
-  void LeftButtonUp(int32_t dx, int32_t dy) override;
+  void LeftButtonDown() override;
+  void LeftButtonUp() override;
   bool CaptureFrame(Frame& frame) override;
+
+  // Hot-key messages reach the owner window through the loop's native messages.
+  void JoinEventLoop(EventLoop& loop) override;
+  void LeaveEventLoop() override { joined_ = false; }
 
   // `nativeWindow` is an HWND. Hot keys registered before a change of owner stay with the old
   // window, so they are released first.
   void SetOwnerWindow(uintptr_t nativeWindow) override;
-  uint16_t AddGlobalAtom(const std::string& name) override;
-  bool RegisterHotKey(int32_t id, int32_t virtualKey) override;
-  void UnregisterHotKey(int32_t id) override;
+  uintptr_t OwnerWindow() const { return owner_; }
+  // The global atom of a name, the same for the same name; 0 for a name it cannot be made of.
+  uint16_t AddGlobalAtom(const std::string& name);
+  // The key is registered for the owner window under the global atom of `name`.
+  bool RegisterHotKey(const std::string& name, Key key) override;
+  void UnregisterHotKey(const std::string& name) override;
+  void SetHotKeyHandler(std::function<void(Key)> handler) override {
+    handler_ = std::move(handler);
+  }
   bool ShellOpen(const std::string& target) override;
 
   // Offers one message of the window system's queue (a pointer to a MSG, as a native event
-  // filter receives it). A hot-key message for the owner window is passed to DeliverHotKey and
-  // the answer is true: the message has been handled. Anything else is left alone.
+  // filter receives it). A hot-key message for the owner window goes to the hot-key handler
+  // and the answer is true: the message has been handled. Anything else is left alone.
   bool HandleNativeMessage(const void* message);
 
  private:
   void UnregisterAll();
 
-  // Identifiers registered for the owner window; released when the owner changes and when the
-  // desktop goes away.
-  std::vector<int32_t> registered_;
+  uintptr_t owner_ = 0;
+  bool joined_ = false;
+  std::function<void(Key)> handler_;
+  // Atoms registered for the owner window, by name; released when the owner changes and when
+  // the desktop goes away.
+  std::map<std::string, int32_t> registered_;
 };
 
 }  // namespace ostrane::platform::win32

@@ -315,8 +315,10 @@ void X11Desktop::MovePointer(int32_t x, int32_t y) {
   // The protocol carries 16-bit coordinates, so a point far off the screen would wrap around
   // onto it; the nearest screen pixel is where the pointer stops for any other point outside.
   const ScreenSize screen = KnownScreenSize();
-  x = std::clamp(x, 0, std::max(screen.Width - 1, 0));
-  y = std::clamp(y, 0, std::max(screen.Height - 1, 0));
+  if (!screen.Contains(x, y)) {
+    x = std::clamp(x, 0, std::max(screen.Width - 1, 0));
+    y = std::clamp(y, 0, std::max(screen.Height - 1, 0));
+  }
   if (xtest_) {
     XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
   } else {
@@ -331,11 +333,27 @@ void X11Desktop::Button(bool press) {
   XFlush(display_);
 }
 
-void X11Desktop::LeftButtonDown(int32_t, int32_t) {
-  Button(true);
-}
-void X11Desktop::LeftButtonUp(int32_t, int32_t) {
-  Button(false);
+void X11Desktop::JoinEventLoop(EventLoop& loop) {
+  InstallErrorHandlers();
+  joined_ = true;
+  // The server closes its connections one after another when it goes down, the capture
+  // connection (opened before the toolkit's) first: watching it lets the lost server be noticed
+  // here, with the program's own message.
+  loop.WatchReadable(ConnectionFd(), [this] {
+    if (joined_) DispatchEvents();
+  });
+  const int fd = HotKeyConnectionFd();
+  if (fd >= 0) {
+    loop.WatchReadable(fd, [this] {
+      if (joined_) DispatchHotKeyEvents();
+    });
+  }
+  // Any round trip on that connection may have pulled events into Xlib's own queue, where the
+  // socket stays silent.
+  loop.OnIdle([this] {
+    if (joined_) DispatchHotKeyEvents();
+  });
+  DispatchHotKeyEvents();
 }
 
 }  // namespace ostrane::platform::x11

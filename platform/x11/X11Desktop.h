@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,10 +25,18 @@ class X11Desktop : public Desktop {
   ScreenSize GetScreenSize() override;
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
+  bool CaptureFrame(Frame& frame) override { return CaptureFrameByCapture(*this, frame); }
   // A point off the screen moves the pointer to the nearest screen pixel.
   void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown(int32_t dx, int32_t dy) override;
-  void LeftButtonUp(int32_t dx, int32_t dy) override;
+  void LeftButtonDown() override { Button(true); }
+  void LeftButtonUp() override { Button(false); }
+
+  // Puts the backend's X error handlers back (the toolkit set its own when it connected),
+  // watches the capture connection (a lost server is noticed there first, with our message)
+  // and the hot-key connection.
+  void JoinEventLoop(EventLoop& loop) override;
+  void LeaveEventLoop() override { joined_ = false; }
+  void SetOwnerWindow(uintptr_t) override {}  // X grabs need no owner window
 
   _XDisplay* display() const { return display_; }
   // The capture connection's descriptor. Call DispatchEvents whenever it is readable: it keeps
@@ -42,19 +52,22 @@ class X11Desktop : public Desktop {
   // made to refuse.
   void SetCaptureSource(unsigned long window) { source_ = window ? window : root_; }
 
-  // Hot keys: F1..F24 (virtual keys 0x70..0x87), grabbed on the root window with no modifiers
-  // and with every combination of Caps Lock, Num Lock and Scroll Lock. They live on a second
+  // Hot keys: F1..F24, grabbed on the root window with no modifiers and with every combination
+  // of Caps Lock, Num Lock and Scroll Lock. They live on a second
   // connection of their own: a round trip on the capture connection would pull their events
   // into Xlib's queue, where a watcher of the socket never sees them. A key that cannot be
   // grabbed is named on stderr with the reason ("ostrane: F9 is held by another program"):
   // nothing else would tell the user why it does nothing.
-  bool RegisterHotKey(int32_t id, int32_t virtualKey) override;
-  void UnregisterHotKey(int32_t id) override;
+  bool RegisterHotKey(const std::string& name, Key key) override;
+  void UnregisterHotKey(const std::string& name) override;
+  void SetHotKeyHandler(std::function<void(Key)> handler) override {
+    hotKeyHandler_ = std::move(handler);
+  }
   // The descriptor to watch for hot-key events (the connection is opened on first use); -1 when
   // it cannot be opened.
   int HotKeyConnectionFd() const;
   // Handles every event waiting on the hot-key connection: each press of a registered key goes
-  // to DeliverHotKey. Call it whenever the descriptor is readable, and once after registering
+  // to the hot-key handler. Call it whenever the descriptor is readable, and once after registering
   // (registration talks to the server and may queue events read meanwhile).
   void DispatchHotKeyEvents();
 
@@ -97,6 +110,8 @@ class X11Desktop : public Desktop {
   mutable std::unique_ptr<HotKeys, HotKeysDeleter> hotKeys_;
   mutable bool hotKeysTried_ = false;
   std::vector<std::string> opener_;
+  std::function<void(Key)> hotKeyHandler_;
+  bool joined_ = false;
 };
 
 }  // namespace ostrane::platform::x11

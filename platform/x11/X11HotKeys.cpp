@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/x11/X11Desktop.h"
@@ -15,15 +16,10 @@ namespace ostrane::platform::x11 {
 
 namespace {
 
-constexpr int32_t kVirtualKeyF1 = 0x70;
-constexpr int32_t kVirtualKeyF24 = 0x87;
-
-// The keysym of a virtual key this backend can grab; NoSymbol for any other.
-KeySym KeySymFor(int32_t virtualKey) {
-  if (virtualKey >= kVirtualKeyF1 && virtualKey <= kVirtualKeyF24) {
-    return XK_F1 + static_cast<KeySym>(virtualKey - kVirtualKeyF1);
-  }
-  return NoSymbol;
+// The keysym of a key this backend can grab; NoSymbol for any other.
+KeySym KeySymFor(Key key) {
+  const int n = FunctionKeyNumber(key);
+  return n >= 1 && n <= 24 ? XK_F1 + static_cast<KeySym>(n - 1) : NoSymbol;
 }
 
 // The modifier bits that keys with `keysym` are bound to in the current modifier map.
@@ -77,8 +73,8 @@ std::vector<unsigned> Combinations(unsigned locks) {
 }  // namespace
 
 struct X11Desktop::HotKeys {
-  struct Key {
-    int32_t virtualKey = 0;
+  struct Grab {
+    Key key = Key::NoKey;
     KeyCode keycode = 0;
     unsigned locks = 0;             // the lock bits the grabs were made with
     std::vector<unsigned> grabbed;  // modifier sets actually held
@@ -86,16 +82,16 @@ struct X11Desktop::HotKeys {
 
   Display* display = nullptr;
   Window root = 0;
-  std::map<int32_t, Key> keys;  // by identifier
+  std::map<std::string, Grab> keys;  // by registered name
 
   ~HotKeys() {
-    for (auto& [id, key] : keys)
+    for (auto& [name, key] : keys)
       Release(key);
     ForgetDisplay(display);
     XCloseDisplay(display);
   }
 
-  void Release(Key& key) {
+  void Release(Grab& key) {
     for (const unsigned mods : key.grabbed)
       XUngrabKey(display, key.keycode, mods, root);
     key.grabbed.clear();
@@ -105,8 +101,8 @@ struct X11Desktop::HotKeys {
   // Grabs the key with every lock combination; all or nothing. False, with the reason on
   // stderr, when the key has no code in the keyboard map or another client holds any of the
   // combinations.
-  bool Grab(Key& key) {
-    const KeySym keysym = KeySymFor(key.virtualKey);
+  bool Take(Grab& key) {
+    const KeySym keysym = KeySymFor(key.key);
     key.keycode = XKeysymToKeycode(display, keysym);
     key.locks = LockModifiers(display);
     if (key.keycode == 0) {
@@ -137,12 +133,12 @@ struct X11Desktop::HotKeys {
 
   // The keyboard or modifier map changed: a key may have a new code, a lock a new bit.
   void Refresh() {
-    for (auto& [id, key] : keys) {
+    for (auto& [name, key] : keys) {
       if (key.grabbed.empty()) continue;  // never held; stays so until registered again
-      const KeyCode code = XKeysymToKeycode(display, KeySymFor(key.virtualKey));
+      const KeyCode code = XKeysymToKeycode(display, KeySymFor(key.key));
       if (code == key.keycode && LockModifiers(display) == key.locks) continue;
       Release(key);
-      Grab(key);
+      Take(key);
     }
   }
 };
@@ -169,25 +165,25 @@ int X11Desktop::HotKeyConnectionFd() const {
   return hotKeys ? ConnectionNumber(hotKeys->display) : -1;
 }
 
-bool X11Desktop::RegisterHotKey(int32_t id, int32_t virtualKey) {
-  UnregisterHotKey(id);
-  if (KeySymFor(virtualKey) == NoSymbol) return false;
+bool X11Desktop::RegisterHotKey(const std::string& name, Key key) {
+  UnregisterHotKey(name);
+  if (KeySymFor(key) == NoSymbol) return false;
   HotKeys* hotKeys = EnsureHotKeys();
   if (!hotKeys) return false;
-  // The same key under two identifiers would share one grab; the second is refused.
-  for (const auto& [otherId, other] : hotKeys->keys) {
-    if (other.virtualKey == virtualKey) return false;
+  // The same key under two names would share one grab; the second is refused.
+  for (const auto& [otherName, other] : hotKeys->keys) {
+    if (other.key == key) return false;
   }
-  HotKeys::Key key;
-  key.virtualKey = virtualKey;
-  if (!hotKeys->Grab(key)) return false;
-  hotKeys->keys.emplace(id, std::move(key));
+  HotKeys::Grab grab;
+  grab.key = key;
+  if (!hotKeys->Take(grab)) return false;
+  hotKeys->keys.emplace(name, std::move(grab));
   return true;
 }
 
-void X11Desktop::UnregisterHotKey(int32_t id) {
+void X11Desktop::UnregisterHotKey(const std::string& name) {
   if (!hotKeys_) return;
-  auto it = hotKeys_->keys.find(id);
+  auto it = hotKeys_->keys.find(name);
   if (it == hotKeys_->keys.end()) return;
   hotKeys_->Release(it->second);
   hotKeys_->keys.erase(it);
@@ -208,10 +204,10 @@ void X11Desktop::DispatchHotKeyEvents() {
     const XKeyEvent& press = event.xkey;
     // While a grab is active every key goes to this connection; only a registered key with no
     // modifiers other than the locks counts.
-    for (const auto& [id, key] : hotKeys_->keys) {
+    for (const auto& [name, key] : hotKeys_->keys) {
       if (key.grabbed.empty() || press.keycode != key.keycode) continue;
       const unsigned modifiers = press.state & 0xFFu & ~key.locks;
-      if (modifiers == 0) DeliverHotKey(key.virtualKey);
+      if (modifiers == 0 && hotKeyHandler_) hotKeyHandler_(key.key);
       break;
     }
   }

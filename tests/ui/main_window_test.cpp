@@ -19,6 +19,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Application.h"
 #include "ui/Buttons.h"
+#include "ui/DesktopGlue.h"
 #include "ui/Timer.h"
 #include "ui/UpDown.h"
 #include "ui/uMain.h"
@@ -49,7 +50,6 @@ class MainWindowTest : public ::testing::Test {
   MainWindowTest() : desktop_(400, 300, 0x203040), scope_(desktop_) {
     ProgramSettings() = RunSettings{};
     InitScreenMetrics();
-    desktop_.SetMessagePump([] { QCoreApplication::processEvents(); });
     window_ = std::make_unique<TfmMian>();
   }
   ~MainWindowTest() override { window_.reset(); }
@@ -290,7 +290,8 @@ TEST_F(MainWindowTest, ATickInsideARunningPassIsSkipped) {
   w().btnStartClick();
   w().btnStopClick();
   int nested = 0;
-  desktop_.SetMessagePump([&] {
+  QtEventLoop loop;
+  loop.OnIdle([&] {
     if (nested++ == 0) w().timerSetPointTimer();  // a tick that fell due during the pass
   });
   desktop_.CaptureCount = 0;
@@ -348,33 +349,33 @@ TEST_F(MainWindowTest, EditsTakeAnyTextWithinTheirTypingLimits) {
   EXPECT_EQ(w().edIntTen->text().toStdString(), "7");
 }
 
-TEST_F(MainWindowTest, HotKeysByVirtualKey) {
+TEST_F(MainWindowTest, HotKeysByKey) {
   ShowMarkAndScopes();
+  using platform::Key;
   // A press reaches WMHotKey through the event loop.
-  auto press = [&](int32_t vk) {
-    desktop_.DeliverHotKey(vk);
+  auto press = [&](Key key) {
+    desktop_.PressHotKey(key);
     QCoreApplication::processEvents();
   };
-  EXPECT_EQ(StartHotKey, 120);
-  EXPECT_EQ(StopHotKey, 121);
-  EXPECT_EQ(StartAtom, desktop_.AddGlobalAtom("OstraneStart"));
-  EXPECT_EQ(StopAtom, desktop_.AddGlobalAtom("OstraneStop"));
-  EXPECT_NE(StartAtom, StopAtom);
-  press(0x41);
+  EXPECT_EQ(StartHotKey, Key::F9);
+  EXPECT_EQ(StopHotKey, Key::F10);
+  EXPECT_EQ(desktop_.HotKeys,
+            (std::map<std::string, Key>{{"OstraneStart", Key::F9}, {"OstraneStop", Key::F10}}));
+  w().WMHotKey(Key::F1);  // a key nobody registered
   EXPECT_FALSE(w().timerSetPoint->Enabled());
-  press(121);
+  press(Key::F10);
   EXPECT_FALSE(w().timerSetPoint->Enabled());  // stopping a stopped timer changes nothing
   ProgramSettings().ClickCount = 5;
-  press(120);
+  press(Key::F9);
   EXPECT_TRUE(w().timerSetPoint->Enabled());
   EXPECT_EQ(ProgramSettings().ClickCount, 0);
-  press(122);
+  w().WMHotKey(Key::F11);
   EXPECT_TRUE(w().timerSetPoint->Enabled());
-  press(121);
+  press(Key::F10);
   EXPECT_FALSE(w().timerSetPoint->Enabled());
   // The start key shows the same message as the button on bad input.
   w().edTop1->setText(QStringLiteral("top"));
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(120); }).Seen);
+  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); }).Seen);
 
   // While that box is open the timer goes on, and the stop key still stops it.
   w().edTop1->setText(QStringLiteral("5"));
@@ -382,10 +383,10 @@ TEST_F(MainWindowTest, HotKeysByVirtualKey) {
   w().edTop1->setText(QStringLiteral("top"));
   bool runningBehindTheBox = false;
   bool stoppedBehindTheBox = false;
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(120); },
+  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); },
                                   [&] {
                                     runningBehindTheBox = w().timerSetPoint->Enabled();
-                                    press(121);
+                                    press(Key::F10);
                                     stoppedBehindTheBox = !w().timerSetPoint->Enabled();
                                   })
                   .Seen);
@@ -401,8 +402,9 @@ TEST_F(MainWindowTest, AHeldStartKeyOpensOneMessageAtATime) {
   w().btnStartClick();
   ASSERT_TRUE(w().timerSetPoint->Enabled());
   w().edBMPSimilar->setText(QStringLiteral("x"));
-  auto press = [&](int32_t vk) {
-    desktop_.DeliverHotKey(vk);
+  using platform::Key;
+  auto press = [&](Key key) {
+    desktop_.PressHotKey(key);
     QCoreApplication::processEvents();
   };
   auto openBoxes = [] {
@@ -425,18 +427,18 @@ TEST_F(MainWindowTest, AHeldStartKeyOpensOneMessageAtATime) {
   int pressed = 0;
   int32_t clicksBehindTheBox = 0;
   bool stopped = false;
-  const auto seen = CloseNextMessageBox([&] { press(120); },
+  const auto seen = CloseNextMessageBox([&] { press(Key::F9); },
                                         [&] {
                                           const int32_t before = ProgramSettings().ClickCount;
                                           for (; pressed < kPresses && most <= 1; ++pressed)
-                                            press(120);
+                                            press(Key::F9);
                                           // The fields before the failing one are still stored.
                                           w().edLeft1->setText(QStringLiteral("51"));
-                                          press(120);
+                                          press(Key::F9);
                                           QTest::qWait(350);
                                           clicksBehindTheBox =
                                               ProgramSettings().ClickCount - before;
-                                          press(121);
+                                          press(Key::F10);
                                           stopped = !w().timerSetPoint->Enabled();
                                         });
   nested.stop();
@@ -448,7 +450,7 @@ TEST_F(MainWindowTest, AHeldStartKeyOpensOneMessageAtATime) {
   EXPECT_TRUE(stopped);
   EXPECT_FALSE(w().StartMessageOpen());
   // Once the box is closed, the next failed Start shows it again.
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(120); }).Seen);
+  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); }).Seen);
 }
 
 TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
@@ -466,40 +468,43 @@ TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
 namespace ostrane::ui {
 namespace {
 
-// Records hot-key registrations.
+// Records hot-key registrations in order.
 class HotKeyDesktop : public platform::MemoryDesktop {
  public:
   HotKeyDesktop() : MemoryDesktop(320, 240) {}
-  std::vector<std::pair<int32_t, int32_t>> Registered;
-  std::vector<int32_t> Unregistered;
-  bool Held = false;  // another program holds the keys
-  bool RegisterHotKey(int32_t id, int32_t vk) override {
-    Registered.emplace_back(id, vk);
-    return !Held;
+  std::vector<std::pair<std::string, platform::Key>> Registered;
+  std::vector<std::string> Unregistered;
+  bool RegisterHotKey(const std::string& name, platform::Key key) override {
+    Registered.emplace_back(name, key);
+    return MemoryDesktop::RegisterHotKey(name, key);
   }
-  void UnregisterHotKey(int32_t id) override { Unregistered.push_back(id); }
+  void UnregisterHotKey(const std::string& name) override {
+    Unregistered.push_back(name);
+    MemoryDesktop::UnregisterHotKey(name);
+  }
 };
 
 TEST(HotKeyRegistration, RegisteredAtCreationReleasedOnClose) {
+  using platform::Key;
   HotKeyDesktop desktop;
-  desktop.Held = true;  // the result is not examined
+  desktop.HeldElsewhere = {Key::F9, Key::F10};  // the result is not examined
   platform::ScopedActiveDesktop scope(desktop);
-  StartAtom = StopAtom = 0;
   {
     TfmMian window;
-    const int32_t start = desktop.AddGlobalAtom("OstraneStart");
-    const int32_t stop = desktop.AddGlobalAtom("OstraneStop");
-    EXPECT_EQ(desktop.Registered,
-              (std::vector<std::pair<int32_t, int32_t>>{{start, 120}, {stop, 121}}));
-    EXPECT_EQ(desktop.OwnerWindow(), static_cast<uintptr_t>(window.winId()));
-    // The first registration clears the identifiers 0 first; nothing is held under them.
-    EXPECT_EQ(desktop.Unregistered, (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(desktop.Registered, (std::vector<std::pair<std::string, Key>>{
+                                      {"OstraneStart", Key::F9}, {"OstraneStop", Key::F10}}));
+    EXPECT_EQ(desktop.Owner, static_cast<uintptr_t>(window.winId()));
+    // Registering starts by releasing both names, which hold nothing the first time.
+    EXPECT_EQ(desktop.Unregistered, (std::vector<std::string>{"OstraneStart", "OstraneStop"}));
+    desktop.HeldElsewhere.clear();
+    window.RegisterHotKeys();
     window.show();
     desktop.Unregistered.clear();
     window.close();
-    EXPECT_EQ(desktop.Unregistered, (std::vector<int32_t>{start, stop}));
+    EXPECT_EQ(desktop.Unregistered, (std::vector<std::string>{"OstraneStart", "OstraneStop"}));
+    EXPECT_TRUE(desktop.HotKeys.empty());
     // Keys that arrive after the close reach nothing.
-    desktop.DeliverHotKey(120);
+    desktop.PressHotKey(Key::F9);
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.timerSetPoint->Enabled());
   }

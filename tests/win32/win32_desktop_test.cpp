@@ -13,7 +13,7 @@
 
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
-#include "platform/NativeDesktop.h"
+#include "platform/Backends.h"
 #include "platform/win32/Win32Desktop.h"
 #include "tests/support/Pattern.h"
 #include "tests/win32/TestWindow.h"
@@ -96,11 +96,12 @@ TEST_F(Win32Test, ScreenSizeIsTheDisplays) {
   EXPECT_EQ(ScreenMetrics.Width, size.Width);
   EXPECT_EQ(ScreenMetrics.Height, size.Height);
 
+  // The loader's only choice in this build, and the same screen.
   std::string error;
-  const auto native = platform::OpenNativeDesktop(error);
-  ASSERT_TRUE(native) << error;
-  EXPECT_NE(dynamic_cast<Win32Desktop*>(native.get()), nullptr);
-  EXPECT_EQ(native->GetScreenSize().Width, size.Width);
+  const platform::OpenedDesktop opened = platform::LoadDesktop(error);
+  ASSERT_TRUE(opened.Desktop) << error;
+  EXPECT_STREQ(opened.Backend->Name, "win32");
+  EXPECT_EQ(opened.Desktop->GetScreenSize().Width, size.Width);
 }
 
 TEST_F(Win32Test, CaptureIsExactBottomUpAndPadded) {
@@ -240,8 +241,8 @@ TEST_F(Win32Test, PointerMoveAndClickReachTheWindowAtThatPoint) {
   EXPECT_TRUE(PumpUntil([&] { return !window.Mouse(WM_MOUSEMOVE).empty(); }, 5000))
       << "the pointer never reached the window";
   // The coordinates of the button calls are carried along but must not move the pointer.
-  desktop_.LeftButtonDown(3, 3);
-  desktop_.LeftButtonUp(3, 3);
+  desktop_.LeftButtonDown();
+  desktop_.LeftButtonUp();
   ASSERT_TRUE(PumpUntil([&] { return !window.Mouse(WM_LBUTTONUP).empty(); }, 5000))
       << "the click never reached the window";
   const auto downs = window.Mouse(WM_LBUTTONDOWN);
@@ -292,6 +293,14 @@ TEST(HotKeyMessage, TheVirtualKeyIsTheHighWordOfLParam) {
   key = -1;
   EXPECT_FALSE(platform::win32::DecodeHotKeyMessage(WM_KEYDOWN, MAKELPARAM(0, 0x78), key));
   EXPECT_EQ(key, -1);
+  // The keys the program names, and codes that name none of them.
+  using platform::Key;
+  EXPECT_EQ(platform::win32::VirtualKeyOf(Key::F9), 0x78);
+  EXPECT_EQ(platform::win32::VirtualKeyOf(Key::F24), 0x87);
+  EXPECT_EQ(platform::win32::VirtualKeyOf(Key::NoKey), 0);
+  EXPECT_EQ(platform::win32::KeyOfVirtualKey(0x79), Key::F10);
+  for (const int32_t code : {0, 0x41, 0x6F, 0x88, -1})
+    EXPECT_EQ(platform::win32::KeyOfVirtualKey(code), Key::NoKey) << code;
 }
 
 // Hot keys, as the main window's native event filter would see them.
@@ -300,11 +309,11 @@ class HotKeyTest : public ::testing::Test {
   struct Owner {
     Win32TestWindow window;
     Win32Desktop desktop;  // released before its window
-    std::vector<int32_t> keys;
+    std::vector<platform::Key> keys;
     explicit Owner(const std::string& title)
         : window(900, 60, 40, 30, std::vector<uint32_t>(40 * 30, 0x336699), title) {
       desktop.SetOwnerWindow(window.Native());
-      desktop.SetHotKeyHandler([this](int32_t key) { keys.push_back(key); });
+      desktop.SetHotKeyHandler([this](platform::Key key) { keys.push_back(key); });
     }
   };
 
@@ -331,56 +340,55 @@ TEST_F(HotKeyTest, F9AndF10ArriveAsTheirVirtualKeysAndModifiedKeysDoNot) {
   EXPECT_GE(start, 0xC000);
   EXPECT_NE(start, stop);
   EXPECT_EQ(first_.desktop.AddGlobalAtom("OstraneStart"), start);
-  ASSERT_TRUE(first_.desktop.RegisterHotKey(start, platform::kVirtualKeyF9));
-  ASSERT_TRUE(first_.desktop.RegisterHotKey(stop, platform::kVirtualKeyF10));
+  ASSERT_TRUE(first_.desktop.RegisterHotKey("OstraneStart", platform::Key::F9));
+  ASSERT_TRUE(first_.desktop.RegisterHotKey("OstraneStop", platform::Key::F10));
 
   ASSERT_TRUE(TypeKeys(first_.window, {"shift+F9", "ctrl+F10", "F9", "F10"}));
   EXPECT_TRUE(Pump([&] { return first_.keys.size() >= 2; }));
-  EXPECT_EQ(first_.keys, (std::vector<int32_t>{120, 121}));
+  EXPECT_EQ(first_.keys, (std::vector<platform::Key>{platform::Key::F9, platform::Key::F10}));
 
-  first_.desktop.UnregisterHotKey(start);
-  first_.desktop.UnregisterHotKey(stop);
+  first_.desktop.UnregisterHotKey("OstraneStart");
+  first_.desktop.UnregisterHotKey("OstraneStop");
 }
 
 TEST_F(HotKeyTest, ASecondRegistrationOfTheKeyIsRefusedAndHarmsNothing) {
-  const uint16_t first = first_.desktop.AddGlobalAtom("OstraneStart");
-  const uint16_t second = second_.desktop.AddGlobalAtom("OstraneSecond");
-  ASSERT_TRUE(first_.desktop.RegisterHotKey(first, platform::kVirtualKeyF9));
-  EXPECT_FALSE(second_.desktop.RegisterHotKey(second, platform::kVirtualKeyF9));
+  const std::string first = "OstraneStart", second = "OstraneSecond";
+  ASSERT_TRUE(first_.desktop.RegisterHotKey(first, platform::Key::F9));
+  EXPECT_FALSE(second_.desktop.RegisterHotKey(second, platform::Key::F9));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HOTKEY_ALREADY_REGISTERED));
   second_.desktop.UnregisterHotKey(second);  // releasing what was refused takes nothing away
 
   ASSERT_TRUE(TypeKeys(first_.window, {"F9"}));
   EXPECT_TRUE(Pump([&] { return !first_.keys.empty(); }));
-  EXPECT_EQ(first_.keys, std::vector<int32_t>{120});
+  EXPECT_EQ(first_.keys, std::vector<platform::Key>{platform::Key::F9});
   EXPECT_TRUE(second_.keys.empty());
 
   // Once released, the key is free for the other window, which now gets it alone.
   first_.desktop.UnregisterHotKey(first);
-  ASSERT_TRUE(second_.desktop.RegisterHotKey(second, platform::kVirtualKeyF9));
+  ASSERT_TRUE(second_.desktop.RegisterHotKey(second, platform::Key::F9));
   ASSERT_TRUE(TypeKeys(second_.window, {"F9"}));
   EXPECT_TRUE(Pump([&] { return !second_.keys.empty(); }));
-  EXPECT_EQ(second_.keys, std::vector<int32_t>{120});
+  EXPECT_EQ(second_.keys, std::vector<platform::Key>{platform::Key::F9});
   EXPECT_EQ(first_.keys.size(), 1u);
   second_.desktop.UnregisterHotKey(second);
 }
 
 TEST_F(HotKeyTest, KeysAreReleasedWhenTheOwnerChangesAndWithTheDesktop) {
-  const uint16_t id = first_.desktop.AddGlobalAtom("OstraneStart");
+  const std::string id = "OstraneStart";
   {
     Win32Desktop other;
     other.SetOwnerWindow(first_.window.Native());
-    ASSERT_TRUE(other.RegisterHotKey(id, platform::kVirtualKeyF9));
-    EXPECT_FALSE(second_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
+    ASSERT_TRUE(other.RegisterHotKey(id, platform::Key::F9));
+    EXPECT_FALSE(second_.desktop.RegisterHotKey(id, platform::Key::F9));
   }
-  ASSERT_TRUE(second_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
+  ASSERT_TRUE(second_.desktop.RegisterHotKey(id, platform::Key::F9));
 
   // Moving to another window lets go of what the old one held.
   second_.desktop.SetOwnerWindow(first_.window.Native());
-  ASSERT_TRUE(first_.desktop.RegisterHotKey(id, platform::kVirtualKeyF9));
+  ASSERT_TRUE(first_.desktop.RegisterHotKey(id, platform::Key::F9));
   ASSERT_TRUE(TypeKeys(first_.window, {"F9"}));
   EXPECT_TRUE(Pump([&] { return !first_.keys.empty(); }));
-  EXPECT_EQ(first_.keys, std::vector<int32_t>{120});
+  EXPECT_EQ(first_.keys, std::vector<platform::Key>{platform::Key::F9});
   first_.desktop.UnregisterHotKey(id);
 }
 
@@ -389,8 +397,8 @@ TEST(HotKeyFilter, OnlyHotKeyMessagesForTheOwnerAreTaken) {
   ASSERT_TRUE(owner.Ok() && other.Ok());
   Win32Desktop desktop;
   desktop.SetOwnerWindow(owner.Native());
-  std::vector<int32_t> keys;
-  desktop.SetHotKeyHandler([&](int32_t key) { keys.push_back(key); });
+  std::vector<platform::Key> keys;
+  desktop.SetHotKeyHandler([&](platform::Key key) { keys.push_back(key); });
 
   // Synthesized messages, as the queue would carry them.
   PostMessageA(other.Handle(), WM_HOTKEY, 1, MAKELPARAM(0, 0x78));
@@ -403,7 +411,7 @@ TEST(HotKeyFilter, OnlyHotKeyMessagesForTheOwnerAreTaken) {
               taken += handled;
               return handled;
             });
-  EXPECT_EQ(keys, std::vector<int32_t>{121});
+  EXPECT_EQ(keys, std::vector<platform::Key>{platform::Key::F10});
   EXPECT_EQ(taken, 1);
   EXPECT_FALSE(desktop.HandleNativeMessage(nullptr));
 }

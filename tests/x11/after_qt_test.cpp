@@ -89,11 +89,11 @@ TEST_F(AfterQt, RequestsTheServerRefusesAreSeenAsRefused) {
            GrabModeAsync);
   XSync(other, False);
   ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(desktop_->RegisterHotKey(1, platform::kVirtualKeyF9));
-  EXPECT_TRUE(desktop_->RegisterHotKey(2, platform::kVirtualKeyF10));
+  EXPECT_FALSE(desktop_->RegisterHotKey("1", platform::Key::F9));
+  EXPECT_TRUE(desktop_->RegisterHotKey("2", platform::Key::F10));
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(said, "ostrane: F9 is held by another program\n");
-  desktop_->UnregisterHotKey(2);
+  desktop_->UnregisterHotKey("2");
 
   // A capture the server refuses (of a window that is not shown) fails, and nothing is
   // clicked, with shared memory and without.

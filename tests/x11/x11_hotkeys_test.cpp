@@ -29,8 +29,7 @@
 namespace ostrane {
 namespace {
 
-using platform::kVirtualKeyF10;
-using platform::kVirtualKeyF9;
+using platform::Key;
 using platform::x11::X11Desktop;
 using testing::Pattern;
 
@@ -129,7 +128,7 @@ class HotKeyTest : public ::testing::Test {
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
-    desktop_->SetHotKeyHandler([this](int32_t vk) { delivered_.push_back(vk); });
+    desktop_->SetHotKeyHandler([this](Key vk) { delivered_.push_back(vk); });
     ASSERT_TRUE(focus_.Ok());
     ASSERT_EQ(LockedModifiers(focus_.display()), 0u);
   }
@@ -150,7 +149,7 @@ class HotKeyTest : public ::testing::Test {
 
   // What a socket notifier on the hot-key connection would see: dispatches only when the
   // descriptor is readable, until `count` keys were delivered or `timeoutMs` passed.
-  std::vector<int32_t> Pump(size_t count, int timeoutMs = 2000) {
+  std::vector<Key> Pump(size_t count, int timeoutMs = 2000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (delivered_.size() < count && std::chrono::steady_clock::now() < deadline) {
       pollfd p{desktop_->HotKeyConnectionFd(), POLLIN, 0};
@@ -163,12 +162,12 @@ class HotKeyTest : public ::testing::Test {
 
   // Registers F9 and F10 under the identifiers 1 and 2.
   void RegisterBoth() {
-    ASSERT_TRUE(desktop_->RegisterHotKey(1, kVirtualKeyF9));
-    ASSERT_TRUE(desktop_->RegisterHotKey(2, kVirtualKeyF10));
+    ASSERT_TRUE(desktop_->RegisterHotKey("1", Key::F9));
+    ASSERT_TRUE(desktop_->RegisterHotKey("2", Key::F10));
   }
 
   std::unique_ptr<X11Desktop> desktop_;
-  std::vector<int32_t> delivered_;
+  std::vector<Key> delivered_;
   FocusWindow focus_;
   // Lock keys a test moved in the modifier map, and the modifier each goes back to (-1: none).
   std::vector<std::pair<KeySym, int>> restore_;
@@ -192,7 +191,8 @@ TEST_F(HotKeyTest, KeysReachTheHandlerWhileAnotherWindowHasTheFocusInEveryLockSt
     Type("F10");
     Type("F9");
     // One delivery per press: releases are not reported.
-    EXPECT_EQ(Pump(3), (std::vector<int32_t>{120, 121, 120})) << "locks " << step.lockedMask;
+    EXPECT_EQ(Pump(3), (std::vector<Key>{Key::F9, Key::F10, Key::F9}))
+        << "locks " << step.lockedMask;
     EXPECT_TRUE(Pump(1, 100).empty());
   }
   for (const auto& [keysym, state] : focus_.Presses())
@@ -204,7 +204,7 @@ TEST_F(HotKeyTest, ModifiedKeysGoToTheFocusedWindowInstead) {
   for (const char* keys : {"shift+F9", "ctrl+F10", "alt+F9", "ctrl+shift+F10", "super+F9"}) {
     Type(keys);
     Type("F10");  // a plain press after it: anything the modified one caused arrives first
-    EXPECT_EQ(Pump(1), (std::vector<int32_t>{121})) << keys;
+    EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F10})) << keys;
     const auto presses = focus_.Presses();
     bool reached = false;
     for (const auto& [keysym, state] : presses)
@@ -226,7 +226,7 @@ TEST_F(HotKeyTest, NumLockOnAnotherModifierBitStillWorks) {
   Type("Num_Lock");
   ASSERT_EQ(LockedModifiers(d) & Mod3Mask, unsigned{Mod3Mask});
   Type("F9");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F9}));
   Type("Num_Lock");
   ASSERT_TRUE(BindModifier(d, XK_Num_Lock, usualMod));
 
@@ -234,7 +234,7 @@ TEST_F(HotKeyTest, NumLockOnAnotherModifierBitStillWorks) {
   Pump(1, 100);
   Type("Num_Lock");
   Type("F10");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{121}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F10}));
 }
 
 TEST_F(HotKeyTest, ScrollLockBoundToAModifierIsIgnoredToo) {
@@ -248,20 +248,20 @@ TEST_F(HotKeyTest, ScrollLockBoundToAModifierIsIgnoredToo) {
   ASSERT_EQ(LockedModifiers(d), unsigned{Mod3Mask});
   Type("F9");
   Type("Num_Lock Caps_Lock F10");
-  EXPECT_EQ(Pump(2), (std::vector<int32_t>{120, 121}));
+  EXPECT_EQ(Pump(2), (std::vector<Key>{Key::F9, Key::F10}));
 }
 
 TEST_F(HotKeyTest, TheHandlerMayRegisterTheKeysAgain) {
   // Registering anew from within a delivery, as a start-up routine run twice would.
-  desktop_->SetHotKeyHandler([this](int32_t vk) {
+  desktop_->SetHotKeyHandler([this](Key vk) {
     delivered_.push_back(vk);
-    desktop_->UnregisterHotKey(1);
-    desktop_->UnregisterHotKey(2);
+    desktop_->UnregisterHotKey("1");
+    desktop_->UnregisterHotKey("2");
     RegisterBoth();
   });
   RegisterBoth();
   Type("F9 F10 F9");
-  EXPECT_EQ(Pump(3), (std::vector<int32_t>{120, 121, 120}));
+  EXPECT_EQ(Pump(3), (std::vector<Key>{Key::F9, Key::F10, Key::F9}));
 }
 
 TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWorks) {
@@ -273,11 +273,11 @@ TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWork
   for (const unsigned mods : {0u, unsigned{LockMask}}) {
     XGrabKey(other, f9, mods, root, False, GrabModeAsync, GrabModeAsync);
     XSync(other, False);
-    EXPECT_FALSE(desktop_->RegisterHotKey(1, kVirtualKeyF9)) << mods;
-    EXPECT_TRUE(desktop_->RegisterHotKey(2, kVirtualKeyF10)) << mods;
+    EXPECT_FALSE(desktop_->RegisterHotKey("1", Key::F9)) << mods;
+    EXPECT_TRUE(desktop_->RegisterHotKey("2", Key::F10)) << mods;
     Type("F9");
     Type("F10");
-    EXPECT_EQ(Pump(1), (std::vector<int32_t>{121})) << mods;
+    EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F10})) << mods;
     if (mods != 0) {
       // The other program only holds F9 with Caps Lock; a plain F9 is nobody's and goes to the
       // focused window.
@@ -295,34 +295,34 @@ TEST_F(HotKeyTest, AKeyHeldByAnotherClientFailsHarmlesslyAndTheOtherKeyStillWork
   }
   XCloseDisplay(other);
   // Once the key is free, registering it again works.
-  EXPECT_TRUE(desktop_->RegisterHotKey(1, kVirtualKeyF9));
+  EXPECT_TRUE(desktop_->RegisterHotKey("1", Key::F9));
   Type("F9");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F9}));
 }
 
 TEST_F(HotKeyTest, UnregisterReplaceAndRefusedRegistrations) {
   RegisterBoth();
-  desktop_->UnregisterHotKey(1);
-  desktop_->UnregisterHotKey(1);   // twice
-  desktop_->UnregisterHotKey(0);   // never registered
-  desktop_->UnregisterHotKey(77);  // never registered
+  desktop_->UnregisterHotKey("1");
+  desktop_->UnregisterHotKey("1");   // twice
+  desktop_->UnregisterHotKey("0");   // never registered
+  desktop_->UnregisterHotKey("77");  // never registered
   Type("F9");
   Type("F10");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{121}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F10}));
   EXPECT_FALSE(focus_.Presses().empty()) << "F9 is free again for the focused window";
 
   // The same identifier again replaces the key it stood for.
-  ASSERT_TRUE(desktop_->RegisterHotKey(2, 0x7B /* F12 */));
+  ASSERT_TRUE(desktop_->RegisterHotKey("2", Key::F12));
   Type("F10");
   Type("F12");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{0x7B}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F12}));
 
   // One key under two identifiers, and keys this backend does not know, are refused.
-  EXPECT_FALSE(desktop_->RegisterHotKey(3, 0x7B));
-  for (const int32_t vk : {0, -1, 0x41, 0x6F, 0x88, 0x10078})
-    EXPECT_FALSE(desktop_->RegisterHotKey(4, vk)) << vk;
+  EXPECT_FALSE(desktop_->RegisterHotKey("3", Key::F12));
+  for (const int n : {0, -1, 25, 0x10078})
+    EXPECT_FALSE(desktop_->RegisterHotKey("4", static_cast<Key>(n))) << n;
   Type("F12");
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{0x7B})) << "still held after the refusals";
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F12})) << "still held after the refusals";
 }
 
 TEST_F(HotKeyTest, RoundTripsOnTheCaptureConnectionDoNotHideKeys) {
@@ -334,7 +334,7 @@ TEST_F(HotKeyTest, RoundTripsOnTheCaptureConnectionDoNotHideKeys) {
     desktop_->GetScreenSize();
     desktop_->Capture(0, 0, 4, 4, bits.data(), 12);
   }
-  EXPECT_EQ(Pump(1), (std::vector<int32_t>{120}));
+  EXPECT_EQ(Pump(1), (std::vector<Key>{Key::F9}));
 }
 
 TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {

@@ -1,10 +1,16 @@
-#include "platform/NativeDesktop.h"
-
+#include "platform/Backend.h"
 #include "platform/win32/Win32Desktop.h"
 
 namespace ostrane::platform {
 
-std::unique_ptr<Desktop> OpenNativeDesktop(std::string& error) {
+namespace {
+
+bool Suits(std::string& why) {
+  why = "the Windows desktop";
+  return true;
+}
+
+std::unique_ptr<Desktop> Open(std::string& error) {
   auto desktop = std::make_unique<win32::Win32Desktop>();
   // A session without a desktop (a service, a locked-down station) has no screen to read.
   const ScreenSize size = desktop->GetScreenSize();
@@ -13,6 +19,15 @@ std::unique_ptr<Desktop> OpenNativeDesktop(std::string& error) {
     return nullptr;
   }
   return desktop;
+}
+
+}  // namespace
+
+const BackendEntry& Backend_win32() {
+  // The toolkit scales the windows; the system still reports screen pixels, since the program
+  // is aware of each monitor's scaling.
+  static const BackendEntry entry{"win32", Suits, 10, Open, "windows", false};
+  return entry;
 }
 
 }  // namespace ostrane::platform
