@@ -94,6 +94,19 @@ class Desktop {
   virtual void LeftButtonDown() = 0;
   virtual void LeftButtonUp() = 0;
 
+  // Asks for what capture and input need before their first use: on a desktop that grants them
+  // per session (a portal), the user's consent. True at once where nothing is needed. False
+  // when the user refused or a piece of the desktop is missing, with `message` saying so in
+  // the user's words; the next call asks again.
+  virtual bool RequestAccess(std::string& message) {
+    (void)message;
+    return true;
+  }
+
+  // Whether registered hot keys reach the program whatever window has the focus. Where they
+  // cannot, the windows take the keys themselves while one of them has the focus.
+  virtual bool HotKeysAreGlobal() const { return true; }
+
   // Joins the backend to the program's event loop; `loop` must outlive the desktop's use of it
   // (until LeaveEventLoop). Hot-key presses are delivered from there.
   virtual void JoinEventLoop(EventLoop& loop) = 0;

@@ -8,8 +8,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QValidator>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "engine/ClickPass.h"
 #include "engine/Types.h"
@@ -290,7 +293,29 @@ void TfmMian::FormClose() {
   QCoreApplication::quit();
 }
 
+bool TfmMian::HaveDesktopAccess() {
+  if (!platform::HasActiveDesktop()) return true;
+  // Asking may wait for the user's answer while events go on; a second Start or Define Scope
+  // meanwhile (a held F9) waits for the same answer rather than asking again.
+  if (accessPending_) return false;
+  std::string message;
+  bool granted;
+  {
+    const ScopedFlag pending(accessPending_);
+    granted = platform::ActiveDesktop().RequestAccess(message);
+  }
+  if (!granted && !accessMessageOpen_) {
+    const ScopedFlag open(accessMessageOpen_);
+    CentredMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString::fromStdString(message),
+                          QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("AccessMessage"));
+    box.exec();
+  }
+  return granted;
+}
+
 void TfmMian::btnStartClick() {
+  if (!HaveDesktopAccess()) return;
   try {
     Start();
   } catch (...) {
@@ -352,11 +377,11 @@ void TfmMian::timerSetPointTimer() {
 }
 
 void TfmMian::Button1Click() {
-  if (fmCopy) fmCopy->BeginPick(false);
+  if (fmCopy && HaveDesktopAccess()) fmCopy->BeginPick(false);
 }
 
 void TfmMian::Button3Click() {
-  if (fmCopy) fmCopy->BeginPick(true);
+  if (fmCopy && HaveDesktopAccess()) fmCopy->BeginPick(true);
 }
 
 void TfmMian::m1Click() {
@@ -386,6 +411,18 @@ void TfmMian::RegisterHotKeys() {
   // buttons still work.
   desktop.RegisterHotKey(kStartHotKeyName, StartHotKey);
   desktop.RegisterHotKey(kStopHotKeyName, StopHotKey);
+  if (!desktop.HotKeysAreGlobal() && !localKeys_) {
+    // The keys reach the program only while one of its windows has the focus; the title says
+    // so, since a user expects them to work from anywhere.
+    localKeys_ = true;
+    for (const auto& [sequence, key] :
+         {std::pair{Qt::Key_F9, platform::Key::F9}, std::pair{Qt::Key_F10, platform::Key::F10}}) {
+      auto* shortcut = new QShortcut(QKeySequence(sequence), this);
+      shortcut->setContext(Qt::ApplicationShortcut);
+      connect(shortcut, &QShortcut::activated, this, [this, key = key] { WMHotKey(key); });
+    }
+    setWindowTitle(QStringLiteral(OSTRANE_TITLE) + QString::fromLatin1(kLocalKeysTitle));
+  }
 }
 
 void TfmMian::ReleaseHotKeys() {

@@ -77,13 +77,22 @@ class TfmMian : public QMainWindow {
   void BuildComponents();
   void Start();
   void ShowStartMessage();
+  // Asks the desktop for capture and input where it wants consent first; shows why when it
+  // refuses. True when the program may go on.
+  bool HaveDesktopAccess();
   void ReleaseHotKeys();
 
   bool passRunning_ = false;
   bool startMessageOpen_ = false;
+  bool accessPending_ = false;
+  bool accessMessageOpen_ = false;
+  bool localKeys_ = false;
   bool centred_ = false;
   bool closed_ = false;
 };
+
+// Added to the title where F9 and F10 work only while a window of the program has the focus.
+inline constexpr const char* kLocalKeysTitle = " - F9/F10 only while this window is active";
 
 // The message Start shows when a field cannot be read.
 inline constexpr const char* kScopeMessage = "You must define the scope on the screen!";

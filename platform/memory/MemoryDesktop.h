@@ -47,6 +47,11 @@ class MemoryDesktop : public Desktop {
   std::vector<std::string> Opened;
   bool ShellAnswer = true;
   uintptr_t Owner = 0;
+  // What RequestAccess answers (and counts), and whether hot keys are global.
+  bool AccessGranted = true;
+  std::string AccessMessage;
+  int AccessRequests = 0;
+  bool GlobalHotKeys = true;
   // The loop the desktop was joined to, if any.
   EventLoop* Loop = nullptr;
 
@@ -61,6 +66,12 @@ class MemoryDesktop : public Desktop {
   // Recorded at the pointer's position.
   void LeftButtonDown() override;
   void LeftButtonUp() override;
+  bool RequestAccess(std::string& message) override {
+    ++AccessRequests;
+    if (!AccessGranted) message = AccessMessage;
+    return AccessGranted;
+  }
+  bool HotKeysAreGlobal() const override { return GlobalHotKeys; }
   void JoinEventLoop(EventLoop& loop) override { Loop = &loop; }
   void LeaveEventLoop() override { Loop = nullptr; }
   void SetOwnerWindow(uintptr_t nativeWindow) override { Owner = nativeWindow; }
