@@ -68,6 +68,9 @@ class EventLoop {
   // Offers each of the window system's own messages (on Windows a MSG*) to `filter`, which
   // answers whether it handled the message.
   virtual void FilterNativeMessages(std::function<bool(const void* message)> filter) = 0;
+  // Handles what is pending for the program (its windows' events and the idle work above) and
+  // returns: for a backend that must wait for something without freezing the windows.
+  virtual void ProcessPending() = 0;
 };
 
 class Desktop {

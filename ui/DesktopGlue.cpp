@@ -70,6 +70,10 @@ void QtEventLoop::FilterNativeMessages(std::function<bool(const void*)> filter) 
   filters_.push_back(new NativeFilter(std::move(filter)));
 }
 
+void QtEventLoop::ProcessPending() {
+  ProcessMessages();
+}
+
 void QtEventLoop::RunIdleWork() {
   for (const auto& work : idle_)
     work();
