@@ -151,7 +151,13 @@ void TfmCopy::Timer1Timer() {
   Image1->Picture = std::move(picture);
   Image1->setGeometry(0, 0, w, h);
   setGeometry(0, 0, w, h);
-  show();
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    // A Wayland client cannot place its windows; a full-screen one covers the output from its
+    // corner, as the picture needs.
+    showFullScreen();
+  } else {
+    show();
+  }
   raise();
   activateWindow();
   // Bypassing the window manager means no focus of its own: hold the mouse while picking.
