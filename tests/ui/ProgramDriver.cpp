@@ -57,6 +57,8 @@ ProgramDriver::ProgramDriver(const std::map<std::string, std::string>& environme
       close(errorFd);
     }
     setenv("OSTRANE_STATUS_FILE", statusFile_.c_str(), 1);
+    // The tests' own X server, even when they run inside a Wayland session.
+    setenv("OSTRANE_BACKEND", "x11", 1);
     for (const auto& [key, value] : environment)
       setenv(key.c_str(), value.c_str(), 1);
     execl(OSTRANE_PROGRAM, OSTRANE_PROGRAM, static_cast<char*>(nullptr));
