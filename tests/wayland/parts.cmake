@@ -1,0 +1,23 @@
+# The Wayland backend's parts: their unit tests run anywhere, the live test inside
+# scripts/wayland-session (it skips itself elsewhere). Built where the parts library is, that is
+# in the whole project's build.
+if(TARGET platform_wayland_parts)
+  add_executable(wayland_parts_tests ${CMAKE_CURRENT_LIST_DIR}/pixel_test.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/frames_test.cpp)
+  target_link_libraries(wayland_parts_tests PRIVATE platform_wayland_parts GTest::gtest_main)
+  gtest_discover_tests(wayland_parts_tests DISCOVERY_MODE PRE_TEST)
+
+  find_package(Qt6 REQUIRED COMPONENTS Gui)
+  add_executable(wayland_portal_live_test ${CMAKE_CURRENT_LIST_DIR}/portal_live_test.cpp)
+  target_link_libraries(wayland_portal_live_test PRIVATE platform_wayland_parts GTest::gtest
+                                                         Qt6::Gui)
+endif()
+
+# The live test in a session of its own, with the consent helper answering the dialog.
+if(TARGET wayland_portal_live_test AND TARGET consent_helper)
+  add_test(NAME wayland_portal_live_test
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wayland-session --
+                   env OSTRANE_CONSENT_HELPER=$<TARGET_FILE:consent_helper>
+                   $<TARGET_FILE:wayland_portal_live_test>)
+  set_tests_properties(wayland_portal_live_test PROPERTIES TIMEOUT 300 RUN_SERIAL ON)
+endif()
