@@ -94,7 +94,7 @@ void PassAfterIdle(benchmark::State& state, bool fast) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testing::XvfbServer server("1920x1080");
+  testkit::XvfbServer server("1920x1080");
   if (!server.Running()) {
     std::fprintf(stderr, "desktop_bench: %s\n", server.Error().c_str());
     return 1;
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   platform::ScopedActiveDesktop scope(*desktop);
   InitScreenMetrics();
   const bench::Picture scene = bench::Desktop();
-  testing::TestWindow window(0, 0, scene.w, scene.h, scene.px);
+  testkit::TestWindow window(0, 0, scene.w, scene.h, scene.px);
   if (!window.Ok()) {
     std::fprintf(stderr, "desktop_bench: the scene window did not show\n");
     return 1;

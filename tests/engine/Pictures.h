@@ -7,7 +7,7 @@
 
 #include "engine/BitmapData.h"
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 // A picture as rows of 0xRRGGBB values, top row first.
 using Rows = std::vector<std::vector<uint32_t>>;
@@ -32,4 +32,4 @@ inline void Paste(Rows& rows, const Rows& patch, int32_t x, int32_t y) {
       rows[y + r][x + c] = patch[r][c];
 }
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

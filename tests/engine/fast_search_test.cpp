@@ -18,10 +18,10 @@ using search::Level;
 using search::Method;
 using search::SearchOptions;
 using search::Trace;
-using testing::Fill;
-using testing::Paste;
-using testing::Rows;
-using testing::Solid;
+using testkit::Fill;
+using testkit::Paste;
+using testkit::Rows;
+using testkit::Solid;
 
 struct Answer {
   bool found;

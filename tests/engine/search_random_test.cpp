@@ -13,7 +13,7 @@
 namespace ostrane {
 namespace {
 
-using testing::Rows;
+using testkit::Rows;
 
 bool RefPixelOk(uint32_t h, uint32_t n, const TColorTolerance* t) {
   if (!t) return h == n;
@@ -94,8 +94,8 @@ int CheckCases(const search::SearchOptions& options, uint32_t seed, int cases, i
   for (int i = 0; i < cases; ++i) {
     const Case c = MakeCase(pick, maxW, maxH);
     TBDBitmapData h, n;
-    testing::Fill(h, c.hay);
-    testing::Fill(n, c.needle);
+    testkit::Fill(h, c.hay);
+    testkit::Fill(n, c.needle);
     const std::string where = "seed " + std::to_string(seed) + " case " + std::to_string(i) +
                               " hay " + std::to_string(h.Width) + "x" + std::to_string(h.Height) +
                               " needle " + std::to_string(n.Width) + "x" + std::to_string(n.Height);

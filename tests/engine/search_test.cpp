@@ -6,10 +6,10 @@
 namespace ostrane {
 namespace {
 
-using testing::Fill;
-using testing::Paste;
-using testing::Rows;
-using testing::Solid;
+using testkit::Fill;
+using testkit::Paste;
+using testkit::Rows;
+using testkit::Solid;
 
 struct Found {
   bool ok;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 // w x h values 0xRRGGBB, top row first, with no two equal rows or columns, so that a wrong
 // offset or a wrong row order cannot match.
@@ -18,4 +18,4 @@ inline std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
   return pixels;
 }
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 TestWindow::TestWindow(int x, int y, int w, int h, const std::vector<uint32_t>& pixels) {
   display_ = XOpenDisplay(nullptr);
@@ -88,4 +88,4 @@ std::vector<ButtonEvent> TestWindow::DrainButtons(int timeoutMs) {
   return events;
 }
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

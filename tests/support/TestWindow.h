@@ -8,7 +8,7 @@
 
 struct _XDisplay;
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 struct ButtonEvent {
   bool press;
@@ -37,4 +37,4 @@ class TestWindow {
   unsigned long pixmap_ = 0;
 };
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 XvfbServer::XvfbServer(const std::string& size) {
   int fds[2];
@@ -115,4 +115,4 @@ const std::string& XvfbDisplay() {
   return g_server ? g_server->Display() : none;
 }
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 class XvfbServer {
  public:
@@ -35,4 +35,4 @@ void RegisterXvfbEnvironment(const std::string& size = "1920x1080");
 bool XvfbAvailable();
 const std::string& XvfbDisplay();
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

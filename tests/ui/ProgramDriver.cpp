@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace ostrane::ui::testing {
+namespace ostrane::ui::testkit {
 
 namespace {
 
@@ -165,4 +165,4 @@ bool ProgramDriver::WaitForStatus(const std::string& key, const std::string& val
   return false;
 }
 
-}  // namespace ostrane::ui::testing
+}  // namespace ostrane::ui::testkit

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-namespace ostrane::ui::testing {
+namespace ostrane::ui::testkit {
 
 struct Point {
   int X = 0;
@@ -55,4 +55,4 @@ bool Xdotool(const std::string& arguments);
 // Its standard output.
 std::string XdotoolOutput(const std::string& arguments);
 
-}  // namespace ostrane::ui::testing
+}  // namespace ostrane::ui::testkit

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-namespace ostrane::ui::testing {
+namespace ostrane::ui::testkit {
 
 struct ModalBoxSeen {
   bool Seen = false;
@@ -51,4 +51,4 @@ inline ModalBoxSeen CloseNextMessageBox(const std::function<void()>& action,
   return seen;
 }
 
-}  // namespace ostrane::ui::testing
+}  // namespace ostrane::ui::testkit

@@ -17,7 +17,7 @@ namespace ostrane::ui {
 namespace {
 
 using platform::Key;
-using testing::CloseNextMessageBox;
+using testkit::CloseNextMessageBox;
 
 // A desktop that grants capture and input only with the user's consent, and whose hot keys
 // may not be global.

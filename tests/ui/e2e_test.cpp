@@ -25,11 +25,11 @@
 // clang-format on
 #undef Status
 
-namespace ostrane::ui::testing {
+namespace ostrane::ui::testkit {
 namespace {
 
-using ostrane::testing::ButtonEvent;
-using ostrane::testing::TestWindow;
+using ostrane::testkit::ButtonEvent;
+using ostrane::testkit::TestWindow;
 
 // A picture with no two equal rows or columns.
 std::vector<uint32_t> Pattern(int w, int h) {
@@ -50,7 +50,7 @@ int Presses(const std::vector<ButtonEvent>& events, int x, int y) {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(ostrane::testing::XvfbAvailable()); }
+  void SetUp() override { ASSERT_TRUE(ostrane::testkit::XvfbAvailable()); }
 
   // Clicks into an edit of the main window at its offset in the client area and types `text`.
   static void Type(const ProgramDriver& program, int x, int y, const std::string& text) {
@@ -342,7 +342,7 @@ class ScopedDisplay {
 // own words and ends with status 1, not with a signal or another library's messages.
 TEST_F(EndToEnd, LosingTheXServerEndsTheProgramWithOneLineAndStatus1) {
   for (const int signal : {SIGKILL, SIGTERM}) {
-    ostrane::testing::XvfbServer server("1024x768");
+    ostrane::testkit::XvfbServer server("1024x768");
     ASSERT_TRUE(server.Running()) << server.Error();
     const ScopedDisplay display(server.Display());
     ProgramDriver program;
@@ -413,10 +413,10 @@ TEST_F(EndToEnd, WithAWindowManagerPickedPointsAreStillScreenPoints) {
 }
 
 }  // namespace
-}  // namespace ostrane::ui::testing
+}  // namespace ostrane::ui::testkit
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testing::RegisterXvfbEnvironment("1024x768");
+  ostrane::testkit::RegisterXvfbEnvironment("1024x768");
   return RUN_ALL_TESTS();
 }

@@ -28,7 +28,7 @@ namespace ostrane::ui {
 namespace {
 
 using platform::MemoryDesktop;
-using testing::CloseNextMessageBox;
+using testkit::CloseNextMessageBox;
 
 // Throws from the capture with this number (counting from 0); the others work.
 class ThrowingDesktop : public MemoryDesktop {

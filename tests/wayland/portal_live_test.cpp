@@ -119,6 +119,7 @@ struct Helper {
 
 void SetUpLive() {
   live->Window = std::make_unique<Target>();
+  if (getenv("WL_EARLY")) { live->Window->showFullScreen(); PumpUntil([] { return false; }, 2000ms); }
   std::string error;
   const auto begin = Clock::now();
   StartResult started = StartResult::Failed;
@@ -292,6 +293,8 @@ TEST_F(PortalLive, ClickLandsWhereThePointerWasMoved) {
   std::mt19937 random(11);
   std::vector<double> calls;
   int wrong = 0;
+  if (getenv("WL_PRE")) PumpUntil([] { return false; }, std::chrono::milliseconds(atoi(getenv("WL_PRE"))));
+  if (getenv("WL_PREMOVE")) { live->Session.MovePointer(5, 5); PumpUntil([] { return false; }, 300ms); }
   for (int round = 0; round < 25; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
     const int x = 20 + static_cast<int>(random() % (stream.Width - 40));

@@ -20,12 +20,12 @@ int main(int argc, char** argv) {
   const int w = std::atoi(argv[3]), h = std::atoi(argv[4]);
   const auto seed = static_cast<uint32_t>(std::atoi(argv[5]));
   const std::string log = argv[6], quit = log + ".quit";
-  ostrane::testing::Win32TestWindow window(x, y, w, h, ostrane::testing::Pattern(w, h, seed),
+  ostrane::testkit::Win32TestWindow window(x, y, w, h, ostrane::testkit::Pattern(w, h, seed),
                                            "ostrane click target");
   if (!window.Ok()) return 1;
   size_t written = 0;
   for (int ms = 0; ms < 600000 && IsWindow(window.Handle()); ms += 20) {
-    ostrane::testing::PumpFor(20);
+    ostrane::testkit::PumpFor(20);
     const auto presses = window.Mouse(WM_LBUTTONDOWN);
     if (presses.size() > written) {
       if (FILE* f = std::fopen(log.c_str(), "ab")) {  // plain line ends for the shell reading it

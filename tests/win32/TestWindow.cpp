@@ -1,6 +1,6 @@
 #include "tests/win32/TestWindow.h"
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 namespace {
 
@@ -111,4 +111,4 @@ void PumpFor(int ms, const std::function<bool(const MSG&)>& filter) {
   PumpUntil({}, ms, filter);
 }
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

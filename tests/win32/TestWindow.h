@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrane::testing {
+namespace ostrane::testkit {
 
 struct MouseMessage {
   UINT message;  // WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP
@@ -58,4 +58,4 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs,
 // Lets `ms` milliseconds of messages pass.
 void PumpFor(int ms, const std::function<bool(const MSG&)>& filter = {});
 
-}  // namespace ostrane::testing
+}  // namespace ostrane::testkit

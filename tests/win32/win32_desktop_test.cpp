@@ -22,10 +22,10 @@ namespace ostrane {
 namespace {
 
 using platform::win32::Win32Desktop;
-using testing::Pattern;
-using testing::PumpFor;
-using testing::PumpUntil;
-using testing::Win32TestWindow;
+using testkit::Pattern;
+using testkit::PumpFor;
+using testkit::PumpUntil;
+using testkit::Win32TestWindow;
 
 uint32_t RgbAt(const uint8_t* bits, int32_t lineBytes, int32_t height, int x, int y) {
   const uint8_t* p = bits + static_cast<ptrdiff_t>(height - 1 - y) * lineBytes + 3 * x;
@@ -253,7 +253,7 @@ TEST_F(Win32Test, PointerMoveAndClickReachTheWindowAtThatPoint) {
   EXPECT_EQ(downs[0].y, 40);
   EXPECT_EQ(ups[0].x, 50);
   EXPECT_EQ(ups[0].y, 40);
-  const testing::MouseMessage lastMove = window.Mouse(WM_MOUSEMOVE).back();
+  const testkit::MouseMessage lastMove = window.Mouse(WM_MOUSEMOVE).back();
   EXPECT_EQ(lastMove.x, 50);
   EXPECT_EQ(lastMove.y, 40);
 }

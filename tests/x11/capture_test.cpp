@@ -52,7 +52,7 @@ std::vector<uint32_t> Noise(int w, int h, uint32_t seed) {
 class SharedSegment : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::XvfbAvailable());
+    ASSERT_TRUE(testkit::XvfbAvailable());
     std::string error;
     desktop = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop) << error;
@@ -67,7 +67,7 @@ class SharedSegment : public ::testing::Test {
 
 // Captures of changing sizes through the kept segment agree pixel for pixel with XGetImage.
 TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
-  testing::TestWindow window(50, 40, 300, 200, Noise(300, 200, 8));
+  testkit::TestWindow window(50, 40, 300, 200, Noise(300, 200, 8));
   ASSERT_TRUE(window.Ok());
   struct Step {
     int32_t x, y, w, h;
@@ -102,7 +102,7 @@ TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
 TEST_F(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
   const int w = 1021, h = 307;
   const std::vector<uint32_t> pixels = Noise(w, h, 9);
-  testing::TestWindow window(13, 17, w, h, pixels);
+  testkit::TestWindow window(13, 17, w, h, pixels);
   ASSERT_TRUE(window.Ok());
   for (const bool helper : {true, false}) {
     for (const bool shm : {true, false}) {

@@ -17,13 +17,13 @@ namespace ostrane {
 namespace {
 
 using platform::x11::X11Desktop;
-using testing::Pattern;
-using testing::TestWindow;
+using testkit::Pattern;
+using testkit::TestWindow;
 
 class X11Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::XvfbAvailable()) << "the tests' Xvfb did not start";
+    ASSERT_TRUE(testkit::XvfbAvailable()) << "the tests' Xvfb did not start";
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -211,6 +211,6 @@ TEST(X11Open, UnreachableDisplayIsAClearError) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testing::RegisterXvfbEnvironment();
+  ostrane::testkit::RegisterXvfbEnvironment();
   return RUN_ALL_TESTS();
 }

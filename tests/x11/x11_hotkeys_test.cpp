@@ -31,7 +31,7 @@ namespace {
 
 using platform::Key;
 using platform::x11::X11Desktop;
-using testing::Pattern;
+using testkit::Pattern;
 
 constexpr int kScreenW = 800, kScreenH = 600;
 
@@ -124,7 +124,7 @@ bool BindModifier(Display* display, KeySym keysym, int mod) {
 class HotKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::XvfbAvailable()) << "the tests' Xvfb did not start";
+    ASSERT_TRUE(testkit::XvfbAvailable()) << "the tests' Xvfb did not start";
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -351,15 +351,15 @@ TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {
 }
 
 TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
-  ASSERT_TRUE(testing::XvfbAvailable());
+  ASSERT_TRUE(testkit::XvfbAvailable());
   std::string error;
   auto desktop = X11Desktop::Open(nullptr, error);
   ASSERT_TRUE(desktop) << error;
   // Pictures in two opposite corners pin down the size, the orientation and the row stride.
   const int w = 13, h = 7;
   const auto a = Pattern(w, h, 5), b = Pattern(w, h, 9);
-  testing::TestWindow topLeft(0, 0, w, h, a);
-  testing::TestWindow bottomRight(kScreenW - w, kScreenH - h, w, h, b);
+  testkit::TestWindow topLeft(0, 0, w, h, a);
+  testkit::TestWindow bottomRight(kScreenW - w, kScreenH - h, w, h, b);
   ASSERT_TRUE(topLeft.Ok() && bottomRight.Ok());
   for (const bool shm : {true, false}) {
     desktop->SetUseSharedMemory(shm);
@@ -387,7 +387,7 @@ TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
 class OpenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::XvfbAvailable());
+    ASSERT_TRUE(testkit::XvfbAvailable());
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -496,6 +496,6 @@ TEST_F(OpenerTest, RequestsThatCannotBeHandedOverSayFalse) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testing::RegisterXvfbEnvironment("800x600");
+  ostrane::testkit::RegisterXvfbEnvironment("800x600");
   return RUN_ALL_TESTS();
 }
