@@ -1,0 +1,139 @@
+#include "platform/wayland/WaylandDesktop.h"
+
+#include <chrono>
+
+#include "platform/posix/Opener.h"
+#include "platform/wayland/OutputSize.h"
+#include "platform/wayland/PixelConvert.h"
+
+namespace ostrane::platform::wayland {
+
+namespace {
+
+// A capture waits at most this long for a frame; the compositor sends one within a few frame
+// intervals of a change, so only a stalled stream takes this long.
+constexpr std::chrono::milliseconds kFrameTimeout{1000};
+
+}  // namespace
+
+WaylandDesktop::WaylandDesktop() {
+  std::string error;
+  outputSize_ = FirstOutputSize(error);
+}
+
+WaylandDesktop::~WaylandDesktop() {
+  EndSession();
+}
+
+void WaylandDesktop::EndSession() {
+  streaming_ = false;
+  frames_.Close();
+  session_.Close();
+}
+
+ScreenSize WaylandDesktop::GetScreenSize() {
+  if (streaming_) {
+    const VideoFormat format = frames_.Format();
+    if (format.Width > 0 && format.Height > 0) return {format.Width, format.Height};
+  }
+  return outputSize_;
+}
+
+bool WaylandDesktop::RequestAccess(std::string& message) {
+  if (streaming_ && session_.Active() && !frames_.Lost()) return true;
+  // A session the user or the portal ended is asked for anew.
+  EndSession();
+  std::string error;
+  const StartResult started = session_.Start(error, [this] {
+    if (loop_) loop_->ProcessPending();
+  });
+  switch (started) {
+    case StartResult::Started:
+      break;
+    case StartResult::Refused:
+      message = kConsentRefused;
+      return false;
+    case StartResult::NoPortal:
+      message = "This desktop has no portal for screen capture and clicking (" + error + ")";
+      return false;
+    case StartResult::Failed:
+      message = "Screen capture and clicking could not be started: " + error;
+      return false;
+  }
+  const int fd = session_.OpenPipeWireRemote(error);
+  if (fd < 0 || !frames_.Open(fd, session_.Stream().NodeId, error)) {
+    session_.Close();
+    message = "The screen cannot be read: " + error;
+    return false;
+  }
+  streaming_ = true;
+  const VideoFormat format = frames_.Format();
+  if (format.Width > 0 && format.Height > 0) outputSize_ = {format.Width, format.Height};
+  return true;
+}
+
+std::shared_ptr<const CapturedFrame> WaylandDesktop::FreshFrame() {
+  if (!streaming_) return nullptr;
+  if (!session_.Active()) {
+    EndSession();
+    return nullptr;
+  }
+  std::shared_ptr<const CapturedFrame> frame;
+  switch (frames_.FrameAfter(Clock::now(), kFrameTimeout, frame)) {
+    case FrameWait::Fresh:
+    case FrameWait::Unchanged:
+      return frame;
+    case FrameWait::TimedOut:
+      return nullptr;
+    case FrameWait::Lost:
+      EndSession();
+      return nullptr;
+  }
+  return nullptr;
+}
+
+CaptureResult WaylandDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
+                                      int32_t lineBytes) {
+  if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
+  const auto frame = FreshFrame();
+  if (!frame) return CaptureResult::CopyFailed;
+  return CopyRect(frame->View(), x, y, w, h, bits, lineBytes) ? CaptureResult::Ok
+                                                              : CaptureResult::ReadFailed;
+}
+
+bool WaylandDesktop::CaptureFrame(Frame& out) {
+  const auto frame = FreshFrame();
+  if (!frame || frame->Width <= 0 || frame->Height <= 0) return false;
+  out.Width = frame->Width;
+  out.Height = frame->Height;
+  out.LineBytes = static_cast<int32_t>(RowBytes(frame->Width));
+  out.Bits.assign(static_cast<size_t>(out.LineBytes) * static_cast<size_t>(out.Height), 0);
+  return CopyRect(frame->View(), 0, 0, out.Width, out.Height, out.Bits.data(), out.LineBytes);
+}
+
+void WaylandDesktop::MovePointer(int32_t x, int32_t y) {
+  pointerX_ = x;
+  pointerY_ = y;
+  if (!streaming_) return;
+  // The frames are in the monitor's pixels, the portal's pointer in the stream's logical
+  // coordinates; they differ by the monitor's scale.
+  const PortalStream stream = session_.Stream();
+  const VideoFormat format = frames_.Format();
+  const double sx = format.Width > 0 ? double(stream.Width) / format.Width : 1.0;
+  const double sy = format.Height > 0 ? double(stream.Height) / format.Height : 1.0;
+  session_.MovePointer(x * sx, y * sy);
+}
+
+void WaylandDesktop::LeftButtonDown() {
+  if (streaming_) session_.Button(true);
+}
+
+void WaylandDesktop::LeftButtonUp() {
+  if (streaming_) session_.Button(false);
+}
+
+bool WaylandDesktop::ShellOpen(const std::string& target) {
+  return posix::OpenWithDesktopOpener(target, {}, {});
+}
+
+}  // namespace ostrane::platform::wayland

@@ -1,0 +1,68 @@
+// The desktop of a Wayland session, through the desktop portal: one remote-desktop session,
+// asked for when capture or input is first needed, gives a screen-cast of the monitor (read
+// from PipeWire) and a virtual pointer on it. Ordinary programs cannot grab keys there, so the
+// hot keys are not global.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Desktop.h"
+#include "platform/wayland/PipeWireFrames.h"
+#include "platform/wayland/PortalSession.h"
+
+namespace ostrane::platform::wayland {
+
+// What the user is told when the portal's consent is refused.
+inline constexpr const char* kConsentRefused =
+    "Screen capture and clicking need permission on this desktop";
+
+class WaylandDesktop : public Desktop {
+ public:
+  WaylandDesktop();
+  ~WaylandDesktop() override;
+
+  // The session's frames once it runs; before that the compositor's first output.
+  ScreenSize GetScreenSize() override;
+  // Reads the newest frame at least as new as the call (see PipeWireFrames): a pass never sees
+  // the screen as it was before the pass began. CopyFailed without a session.
+  CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
+                        int32_t lineBytes) override;
+  bool CaptureFrame(Frame& frame) override;
+  // Screen pixels are the frames' pixels; the portal takes the stream's logical coordinates.
+  void MovePointer(int32_t x, int32_t y) override;
+  void LeftButtonDown() override;
+  void LeftButtonUp() override;
+
+  // Starts the portal session unless one runs, keeping the windows alive while the user
+  // answers the consent dialog.
+  bool RequestAccess(std::string& message) override;
+  bool HotKeysAreGlobal() const override { return false; }
+
+  void JoinEventLoop(EventLoop& loop) override { loop_ = &loop; }
+  void LeaveEventLoop() override { loop_ = nullptr; }
+  void SetOwnerWindow(uintptr_t) override {}
+  // No global keys: refused, and the windows take F9 and F10 themselves.
+  bool RegisterHotKey(const std::string&, Key) override { return false; }
+  void UnregisterHotKey(const std::string&) override {}
+  void SetHotKeyHandler(std::function<void(Key)>) override {}
+  bool ShellOpen(const std::string& target) override;
+
+ private:
+  // The newest frame at least as new as now; nullptr when there is no running session.
+  std::shared_ptr<const CapturedFrame> FreshFrame();
+  void EndSession();
+
+  EventLoop* loop_ = nullptr;
+  PortalSession session_;
+  PipeWireFrames frames_;
+  bool streaming_ = false;
+  ScreenSize outputSize_;
+  // Where the pointer was sent last, in screen pixels: the buttons act there.
+  int32_t pointerX_ = 0;
+  int32_t pointerY_ = 0;
+};
+
+}  // namespace ostrane::platform::wayland
