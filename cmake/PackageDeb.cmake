@@ -9,8 +9,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Help and About open their links with xdg-open, which no library dependency brings.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+# On a Wayland session the windows need Qt's Wayland plugin, which no library dependency brings;
+# capture and clicks go through the desktop portal. Help and About open their links with
+# xdg-open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-wayland)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, xdg-desktop-portal")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 # The release date comes from the AppStream metadata, so the two cannot disagree, and a version

@@ -34,8 +34,9 @@ std::unique_ptr<Desktop> Open(std::string& error) {
 
 const BackendEntry& Backend_wayland() {
   // Preferred to X11 on a Wayland session, where an X client sees only other X clients. The
-  // windows scale with the monitor; the picker maps them back to screen pixels.
-  static const BackendEntry entry{"wayland", Suits, 20, Open, "wayland", false};
+  // windows scale with the monitor; the picker maps them back to screen pixels. Without Qt's
+  // Wayland plugin the windows can still show through Xwayland.
+  static const BackendEntry entry{"wayland", Suits, 20, Open, "wayland;xcb", false};
   return entry;
 }
 
