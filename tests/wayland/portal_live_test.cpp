@@ -119,7 +119,6 @@ struct Helper {
 
 void SetUpLive() {
   live->Window = std::make_unique<Target>();
-  if (getenv("WL_EARLY")) { live->Window->showFullScreen(); PumpUntil([] { return false; }, 2000ms); }
   std::string error;
   const auto begin = Clock::now();
   StartResult started = StartResult::Failed;
@@ -165,6 +164,9 @@ void SetUpLive() {
           10s)) {
     live->Failure = "the target window did not cover the screen";
   }
+  // mutter drops a click on a window it mapped a moment ago (seen up to 0.3 s, never after
+  // 0.8 s), whatever sent it; the clicks tested here are about the order of our own input.
+  PumpUntil([] { return false; }, 1s);
 }
 
 class PortalLive : public testing::Test {
@@ -241,8 +243,11 @@ TEST_F(PortalLive, FrameAfterIsNeverOlderThanItsRequest) {
   std::mt19937 random(7);
   std::vector<double> latencies, transits;
   int late = 0;
+  // The first change after the window appeared took up to 0.5 s longer than any later one.
+  ASSERT_TRUE(WaitForColour(Repaint(0), 5s));
   for (int round = 1; round <= 40; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
+    const Clock::duration settle = live->Frames.SettleTime();
     const QColor colour = Repaint(round);
     const Clock::time_point sent = Clock::now();
     const std::shared_ptr<const CapturedFrame> shown = WaitForColour(colour, 5s);
@@ -251,7 +256,7 @@ TEST_F(PortalLive, FrameAfterIsNeverOlderThanItsRequest) {
     transits.push_back(Ms(shown->Arrived - shown->Recorded));
     EXPECT_LE(shown->Recorded, shown->Arrived);
     // A change that takes longer than the settle time to show could be taken for no change.
-    if (shown->Arrived - sent > live->Frames.SettleTime()) ++late;
+    if (shown->Arrived - sent > settle) ++late;
 
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
     const Clock::time_point asked = Clock::now();
@@ -293,8 +298,6 @@ TEST_F(PortalLive, ClickLandsWhereThePointerWasMoved) {
   std::mt19937 random(11);
   std::vector<double> calls;
   int wrong = 0;
-  if (getenv("WL_PRE")) PumpUntil([] { return false; }, std::chrono::milliseconds(atoi(getenv("WL_PRE"))));
-  if (getenv("WL_PREMOVE")) { live->Session.MovePointer(5, 5); PumpUntil([] { return false; }, 300ms); }
   for (int round = 0; round < 25; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
     const int x = 20 + static_cast<int>(random() % (stream.Width - 40));
