@@ -16,8 +16,8 @@
 #include "engine/ClickPass.h"
 #include "engine/Search.h"
 #include "platform/x11/X11Desktop.h"
+#include "tests/support/PrivateX.h"
 #include "tests/support/TestWindow.h"
-#include "tests/support/Xvfb.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ void PassAfterIdle(benchmark::State& state, bool fast) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testkit::XvfbServer server("1920x1080");
+  testkit::PrivateX server("1920x1080");
   if (!server.Running()) {
     std::fprintf(stderr, "desktop_bench: %s\n", server.Error().c_str());
     return 1;

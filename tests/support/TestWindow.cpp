@@ -37,7 +37,8 @@ TestWindow::TestWindow(int x, int y, int w, int h, const std::vector<uint32_t>& 
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;  // placed exactly where asked, with or without a manager
   attributes.background_pixmap = pixmap_;
-  attributes.event_mask = ButtonPressMask | ButtonReleaseMask | ExposureMask | StructureNotifyMask;
+  attributes.event_mask =
+      ButtonPressMask | ButtonReleaseMask | PointerMotionMask | ExposureMask | StructureNotifyMask;
   window_ =
       XCreateWindow(display_, root, x, y, w, h, 0, 24, InputOutput, DefaultVisual(display_, screen),
                     CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
@@ -60,17 +61,38 @@ TestWindow::~TestWindow() {
   XCloseDisplay(display_);
 }
 
-std::optional<ButtonEvent> TestWindow::NextButton(int timeoutMs) {
+void TestWindow::ReadPending() {
+  if (!display_) return;
+  while (XPending(display_)) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == ButtonPress || event.type == ButtonRelease) {
+      const XButtonEvent& b = event.xbutton;
+      events_.push_back({event.type == ButtonPress ? PointerEvent::Press : PointerEvent::Release,
+                         static_cast<int>(b.button), b.x_root, b.y_root, b.x, b.y});
+    } else if (event.type == MotionNotify) {
+      const XMotionEvent& m = event.xmotion;
+      events_.push_back({PointerEvent::Motion, 0, m.x_root, m.y_root, m.x, m.y});
+    }
+  }
+}
+
+std::vector<PointerEvent> TestWindow::TakeEvents() {
+  ReadPending();
+  std::vector<PointerEvent> events(events_.begin(), events_.end());
+  events_.clear();
+  return events;
+}
+
+std::optional<PointerEvent> TestWindow::NextButton(int timeoutMs) {
+  if (!display_) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    while (XPending(display_)) {
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type == ButtonPress || event.type == ButtonRelease) {
-        const XButtonEvent& b = event.xbutton;
-        return ButtonEvent{
-            event.type == ButtonPress, static_cast<int>(b.button), b.x_root, b.y_root, b.x, b.y};
-      }
+    ReadPending();
+    while (!events_.empty()) {
+      const PointerEvent event = events_.front();
+      events_.pop_front();
+      if (event.kind != PointerEvent::Motion) return event;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - std::chrono::steady_clock::now())
@@ -81,8 +103,8 @@ std::optional<ButtonEvent> TestWindow::NextButton(int timeoutMs) {
   }
 }
 
-std::vector<ButtonEvent> TestWindow::DrainButtons(int timeoutMs) {
-  std::vector<ButtonEvent> events;
+std::vector<PointerEvent> TestWindow::DrainButtons(int timeoutMs) {
+  std::vector<PointerEvent> events;
   while (auto e = NextButton(timeoutMs))
     events.push_back(*e);
   return events;

@@ -1,8 +1,9 @@
 // A window of the test's own on an X server: shows a known picture at a known place, without
-// a window manager, and reports the button events it receives.
+// a window manager, and reports the pointer events it receives.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -10,11 +11,12 @@ struct _XDisplay;
 
 namespace ostrane::testkit {
 
-struct ButtonEvent {
-  bool press;
-  int button;
-  int rootX, rootY;
-  int x, y;
+struct PointerEvent {
+  enum Kind { Motion, Press, Release };
+  Kind kind;
+  int button;        // 1 for the left button; 0 for a motion
+  int rootX, rootY;  // on the screen
+  int x, y;          // in the window
 };
 
 class TestWindow {
@@ -26,15 +28,20 @@ class TestWindow {
   TestWindow& operator=(const TestWindow&) = delete;
 
   bool Ok() const { return window_ != 0; }
-  // Waits up to `timeoutMs` for the next button event.
-  std::optional<ButtonEvent> NextButton(int timeoutMs);
+  // Waits up to `timeoutMs` for the next button event, passing over motions.
+  std::optional<PointerEvent> NextButton(int timeoutMs);
   // Every button event that arrived within `timeoutMs` of quiet.
-  std::vector<ButtonEvent> DrainButtons(int timeoutMs);
+  std::vector<PointerEvent> DrainButtons(int timeoutMs);
+  // Every event that has arrived so far and was not taken yet, motions included; does not wait.
+  std::vector<PointerEvent> TakeEvents();
 
  private:
+  void ReadPending();
+
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;
   unsigned long pixmap_ = 0;
+  std::deque<PointerEvent> events_;
 };
 
 }  // namespace ostrane::testkit

@@ -1,9 +1,6 @@
 // The real program on a private Xvfb, driven from outside with xdotool.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,8 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/PrivateX.h"
+#include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
-#include "tests/support/Xvfb.h"
 #include "tests/ui/ProgramDriver.h"
 // Xlib last: its macros (Status, None, Bool) clash with names above.
 // clang-format off
@@ -28,7 +26,7 @@
 namespace ostrane::ui::testkit {
 namespace {
 
-using ostrane::testkit::ButtonEvent;
+using ostrane::testkit::PointerEvent;
 using ostrane::testkit::TestWindow;
 
 // A picture with no two equal rows or columns.
@@ -41,16 +39,16 @@ std::vector<uint32_t> Pattern(int w, int h) {
   return pixels;
 }
 
-int Presses(const std::vector<ButtonEvent>& events, int x, int y) {
+int Presses(const std::vector<PointerEvent>& events, int x, int y) {
   int n = 0;
-  for (const ButtonEvent& e : events)
-    n += e.press && e.button == 1 && e.rootX == x && e.rootY == y;
+  for (const PointerEvent& e : events)
+    n += e.kind == PointerEvent::Press && e.button == 1 && e.rootX == x && e.rootY == y;
   return n;
 }
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(ostrane::testkit::XvfbAvailable()); }
+  void SetUp() override { ASSERT_TRUE(ostrane::testkit::PrivateXAvailable()); }
 
   // Clicks into an edit of the main window at its offset in the client area and types `text`.
   static void Type(const ProgramDriver& program, int x, int y, const std::string& text) {
@@ -342,7 +340,7 @@ class ScopedDisplay {
 // own words and ends with status 1, not with a signal or another library's messages.
 TEST_F(EndToEnd, LosingTheXServerEndsTheProgramWithOneLineAndStatus1) {
   for (const int signal : {SIGKILL, SIGTERM}) {
-    ostrane::testkit::XvfbServer server("1024x768");
+    ostrane::testkit::PrivateX server("1024x768");
     ASSERT_TRUE(server.Running()) << server.Error();
     const ScopedDisplay display(server.Display());
     ProgramDriver program;
@@ -366,40 +364,17 @@ TEST_F(EndToEnd, LosingTheXServerEndsTheProgramWithOneLineAndStatus1) {
   }
 }
 
-// A window manager on the tests' display for the length of one test.
-class WindowManager {
- public:
-  WindowManager() {
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a killed test
-      execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // Ready once it has announced itself on the root window.
-    for (int i = 0; i < 100 && !Running(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // It announces itself before it is done starting; a window mapped in between stays unmapped.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  }
-  ~WindowManager() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  static bool Available() { return std::system("command -v openbox >/dev/null 2>&1") == 0; }
-  bool Running() const {
-    return std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
+// A window manager reparents and places the program's windows; it runs on a server of its own, so
+// that the other tests meet none.
 TEST_F(EndToEnd, WithAWindowManagerPickedPointsAreStillScreenPoints) {
-  if (!WindowManager::Available()) GTEST_SKIP() << "openbox is not installed";
-  WindowManager manager;
-  ASSERT_TRUE(manager.Running());
+  if (std::system("command -v openbox >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "openbox is not installed";
+  }
+  ostrane::testkit::PrivateX server("1024x768", /*windowManager=*/true);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const ScopedDisplay display(server.Display());
+  ASSERT_EQ(std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window"), 0)
+      << "no window manager runs on " << server.Display();
   ProgramDriver program(std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
   ASSERT_TRUE(program.WaitForWindow());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // reparented and placed
@@ -417,6 +392,6 @@ TEST_F(EndToEnd, WithAWindowManagerPickedPointsAreStillScreenPoints) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testkit::RegisterXvfbEnvironment("1024x768");
+  ostrane::testkit::RegisterPrivateXEnvironment("1024x768");
   return RUN_ALL_TESTS();
 }

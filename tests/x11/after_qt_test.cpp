@@ -10,7 +10,7 @@
 #include "engine/ClickPass.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Error.h"
-#include "tests/support/Xvfb.h"
+#include "tests/support/PrivateXEnvironment.h"
 // Xlib last: its macros (None, Bool, Status) clash with Qt's names.
 // clang-format off
 #include <X11/Xlib.h>
@@ -37,7 +37,7 @@ int Count(const std::string& text, const std::string& part) {
 class AfterQt : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!testkit::XvfbAvailable()) return;
+    if (!testkit::PrivateXAvailable()) return;
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error).release();
     static int argc = 1;
@@ -53,7 +53,7 @@ class AfterQt : public ::testing::Test {
     delete desktop_;
   }
   void SetUp() override {
-    ASSERT_TRUE(testkit::XvfbAvailable());
+    ASSERT_TRUE(testkit::PrivateXAvailable());
     ASSERT_TRUE(desktop_);
     auto* x11 = app_->nativeInterface<QNativeInterface::QX11Application>();
     ASSERT_TRUE(x11 && x11->display()) << "Qt runs without an Xlib display of its own";
@@ -158,6 +158,6 @@ TEST_F(AfterQt, ErrorsOfOtherConnectionsGoToTheHandlerOursReplaced) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
-  ostrane::testkit::RegisterXvfbEnvironment("800x600");
+  ostrane::testkit::RegisterPrivateXEnvironment("800x600");
   return RUN_ALL_TESTS();
 }

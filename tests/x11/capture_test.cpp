@@ -10,8 +10,8 @@
 #include "engine/BitmapData.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
+#include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
-#include "tests/support/Xvfb.h"
 
 namespace ostrane {
 namespace {
@@ -48,11 +48,11 @@ std::vector<uint32_t> Noise(int w, int h, uint32_t seed) {
   return p;
 }
 
-// A desktop of its own on the tests' Xvfb, active for the test.
+// A desktop of its own on the tests' X server, active for the test.
 class SharedSegment : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::XvfbAvailable());
+    ASSERT_TRUE(testkit::PrivateXAvailable());
     std::string error;
     desktop = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop) << error;

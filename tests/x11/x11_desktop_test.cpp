@@ -10,8 +10,8 @@
 #include "engine/ClickPass.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/Pattern.h"
+#include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
-#include "tests/support/Xvfb.h"
 
 namespace ostrane {
 namespace {
@@ -23,7 +23,7 @@ using testkit::TestWindow;
 class X11Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::XvfbAvailable()) << "the tests' Xvfb did not start";
+    ASSERT_TRUE(testkit::PrivateXAvailable()) << "the tests' X server did not start";
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -121,8 +121,8 @@ TEST_F(X11Test, ClickPassClicksTheTargetWindowAtTheMatchCentre) {
     const int wantX = 780 + (90 + w / 2), wantY = 480 + (65 + h / 2);
     const auto events = clickWindow.DrainButtons(500);
     ASSERT_EQ(events.size(), 2u) << similar;
-    EXPECT_TRUE(events[0].press);
-    EXPECT_FALSE(events[1].press);
+    EXPECT_EQ(events[0].kind, testkit::PointerEvent::Press);
+    EXPECT_EQ(events[1].kind, testkit::PointerEvent::Release);
     for (const auto& e : events) {
       EXPECT_EQ(e.button, 1);
       EXPECT_EQ(e.rootX, wantX);
@@ -153,7 +153,7 @@ TEST_F(X11Test, PointsOffTheScreenClickTheNearestScreenPixel) {
     for (const bool press : {true, false}) {
       const auto e = screen.NextButton(2000);
       ASSERT_TRUE(e) << c.x << "," << c.y;
-      EXPECT_EQ(e->press, press);
+      EXPECT_EQ(e->kind == testkit::PointerEvent::Press, press);
       EXPECT_EQ(e->rootX, c.wantX) << c.x << "," << c.y;
       EXPECT_EQ(e->rootY, c.wantY) << c.x << "," << c.y;
     }
@@ -211,6 +211,6 @@ TEST(X11Open, UnreachableDisplayIsAClearError) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testkit::RegisterXvfbEnvironment();
+  ostrane::testkit::RegisterPrivateXEnvironment();
   return RUN_ALL_TESTS();
 }

@@ -23,8 +23,8 @@
 
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/Pattern.h"
+#include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
-#include "tests/support/Xvfb.h"
 
 namespace ostrane {
 namespace {
@@ -124,7 +124,7 @@ bool BindModifier(Display* display, KeySym keysym, int mod) {
 class HotKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::XvfbAvailable()) << "the tests' Xvfb did not start";
+    ASSERT_TRUE(testkit::PrivateXAvailable()) << "the tests' X server did not start";
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -351,7 +351,7 @@ TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {
 }
 
 TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
-  ASSERT_TRUE(testkit::XvfbAvailable());
+  ASSERT_TRUE(testkit::PrivateXAvailable());
   std::string error;
   auto desktop = X11Desktop::Open(nullptr, error);
   ASSERT_TRUE(desktop) << error;
@@ -387,7 +387,7 @@ TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
 class OpenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::XvfbAvailable());
+    ASSERT_TRUE(testkit::PrivateXAvailable());
     std::string error;
     desktop_ = X11Desktop::Open(nullptr, error);
     ASSERT_TRUE(desktop_) << error;
@@ -496,6 +496,6 @@ TEST_F(OpenerTest, RequestsThatCannotBeHandedOverSayFalse) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ostrane::testkit::RegisterXvfbEnvironment("800x600");
+  ostrane::testkit::RegisterPrivateXEnvironment("800x600");
   return RUN_ALL_TESTS();
 }
