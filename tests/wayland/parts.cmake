@@ -2,9 +2,13 @@
 # scripts/wayland-session (it skips itself elsewhere). Built where the parts library is, that is
 # in the whole project's build.
 if(TARGET platform_wayland_parts)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(WL_PARTS_GIO REQUIRED IMPORTED_TARGET gio-2.0)
   add_executable(wayland_parts_tests ${CMAKE_CURRENT_LIST_DIR}/pixel_test.cpp
-                                     ${CMAKE_CURRENT_LIST_DIR}/frames_test.cpp)
-  target_link_libraries(wayland_parts_tests PRIVATE platform_wayland_parts GTest::gtest_main)
+                                     ${CMAKE_CURRENT_LIST_DIR}/frames_test.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/portal_session_test.cpp)
+  target_link_libraries(wayland_parts_tests PRIVATE platform_wayland_parts PkgConfig::WL_PARTS_GIO
+                                                    GTest::gtest_main)
   gtest_discover_tests(wayland_parts_tests DISCOVERY_MODE PRE_TEST)
 
   find_package(Qt6 REQUIRED COMPONENTS Gui)
