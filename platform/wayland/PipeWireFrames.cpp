@@ -386,10 +386,11 @@ bool PipeWireFrames::Open(int pipewireFd, uint32_t nodeId, std::string& error) {
   InitPipeWire();
   settleNs_.store(Nanoseconds(SettleFor(0, {})));
   auto impl = std::make_unique<Impl>(store_, settleNs_);
+  // The reason is kept before the teardown, which reports an ended stream of its own.
   auto fail = [&](const std::string& reason) {
     error = reason;
-    impl.reset();
     store_.MarkLost(reason);
+    impl.reset();
     return false;
   };
 

@@ -5,7 +5,11 @@
 #include <spa/buffer/buffer.h>
 #include <spa/buffer/meta.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -242,6 +246,42 @@ TEST(ReadBuffer, TakesTheCompositorsTimeOnlyWhenItIsOnTheSameClock) {
     EXPECT_EQ(frame.Recorded, c.Want);
     EXPECT_EQ(frame.Arrived, arrived);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Opening fails with a reason, soon, and leaves the frames lost rather than waiting.
+TEST(PipeWireFrames, OpenFailsCleanlyWithoutAPipeWire) {
+  setenv("PIPEWIRE_REMOTE", "/nonexistent/ostrane-pipewire-0", 1);
+  struct Case {
+    const char* Name;
+    bool PeerGone;  // a socket whose other end is closed, else no socket at all
+  };
+  for (const Case& c : {Case{"no daemon", false}, Case{"connection closed at once", true}}) {
+    SCOPED_TRACE(c.Name);
+    int fd = -1;
+    if (c.PeerGone) {
+      int pair[2];
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+      close(pair[1]);
+      fd = pair[0];
+    }
+    PipeWireFrames frames;
+    std::string error;
+    const Clock::time_point begin = Clock::now();
+    EXPECT_FALSE(frames.Open(fd, 42, error));
+    EXPECT_LT(Clock::now() - begin, 5s);
+    EXPECT_FALSE(error.empty());
+    std::string reason;
+    EXPECT_TRUE(frames.Lost(&reason));
+    EXPECT_EQ(reason, error);
+    std::shared_ptr<const CapturedFrame> frame;
+    EXPECT_EQ(frames.FrameAfter(Clock::now(), 10ms, frame), FrameWait::Lost);
+    EXPECT_EQ(frames.Format().Width, 0);
+    frames.Close();
+    frames.Close();
+  }
+  unsetenv("PIPEWIRE_REMOTE");
 }
 
 }  // namespace
