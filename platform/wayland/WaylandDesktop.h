@@ -63,6 +63,7 @@ class WaylandDesktop : public Desktop {
   // Where the pointer was sent last, in screen pixels: the buttons act there.
   int32_t pointerX_ = 0;
   int32_t pointerY_ = 0;
+  Clock::time_point lastMotion_;
 };
 
 }  // namespace ostrane::platform::wayland
