@@ -13,12 +13,12 @@ namespace ostrane::testkit {
 namespace {
 
 std::unique_ptr<PrivateX> g_server;
+std::string g_screen;
 
 class PrivateXEnvironment : public ::testing::Environment {
  public:
-  explicit PrivateXEnvironment(std::string screen) : screen_(std::move(screen)) {}
   void SetUp() override {
-    g_server = std::make_unique<PrivateX>(screen_);
+    g_server = std::make_unique<PrivateX>(g_screen);
     if (g_server->Running()) {
       setenv("DISPLAY", g_server->Display().c_str(), 1);
     } else {
@@ -26,19 +26,21 @@ class PrivateXEnvironment : public ::testing::Environment {
     }
   }
   void TearDown() override { g_server.reset(); }
-
- private:
-  std::string screen_;
 };
 
 }  // namespace
 
 void RegisterPrivateXEnvironment(const std::string& screen) {
-  ::testing::AddGlobalTestEnvironment(new PrivateXEnvironment(screen));
+  g_screen = screen;
+  ::testing::AddGlobalTestEnvironment(new PrivateXEnvironment);
 }
 
 bool PrivateXAvailable() {
   return g_server && g_server->Running();
+}
+
+const std::string& PrivateXScreen() {
+  return g_screen;
 }
 
 }  // namespace ostrane::testkit

@@ -9,5 +9,7 @@ namespace ostrane::testkit {
 // Call after InitGoogleTest; `screen` is "WIDTHxHEIGHT".
 void RegisterPrivateXEnvironment(const std::string& screen = "1920x1080");
 bool PrivateXAvailable();
+// The size the server was asked for.
+const std::string& PrivateXScreen();
 
 }  // namespace ostrane::testkit

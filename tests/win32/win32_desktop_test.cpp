@@ -1,6 +1,7 @@
-// The Windows backend and the whole pass against a real desktop session: the test's own
-// windows, real hot keys and a real shell request. Under Wine, keys are typed on the X server
-// with xdotool and the web browser is a stand-in script that records what it is given.
+// What only the Windows backend does, in a real desktop session: the rows GDI hands back, its
+// objects, real hot keys and a real shell request (what every backend does is in
+// win32_conformance_test.cpp). Under Wine, keys are typed on the X server with xdotool and the
+// web browser is a stand-in script that records what it is given.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "engine/BitmapData.h"
-#include "engine/ClickPass.h"
 #include "platform/Backends.h"
 #include "platform/win32/Win32Desktop.h"
 #include "tests/support/Pattern.h"
@@ -88,54 +88,13 @@ class Win32Test : public ::testing::Test {
   std::optional<platform::ScopedActiveDesktop> scope_;
 };
 
-TEST_F(Win32Test, ScreenSizeIsTheDisplays) {
-  const char* expected = std::getenv("OSTRANE_TEST_SCREEN");  // "WIDTHxHEIGHT" of the display
-  if (!expected) GTEST_SKIP() << "OSTRANE_TEST_SCREEN is not set";
-  const platform::ScreenSize size = desktop_.GetScreenSize();
-  EXPECT_EQ(std::to_string(size.Width) + "x" + std::to_string(size.Height), expected);
-  EXPECT_EQ(ScreenMetrics.Width, size.Width);
-  EXPECT_EQ(ScreenMetrics.Height, size.Height);
-
-  // The loader's only choice in this build, and the same screen.
+// The loader's only choice in this build, and the same screen as the backend made directly.
+TEST_F(Win32Test, TheLoaderChoosesThisBackendOnTheSameScreen) {
   std::string error;
   const platform::OpenedDesktop opened = platform::LoadDesktop(error);
   ASSERT_TRUE(opened.Desktop) << error;
   EXPECT_STREQ(opened.Backend->Name, "win32");
-  EXPECT_EQ(opened.Desktop->GetScreenSize().Width, size.Width);
-}
-
-TEST_F(Win32Test, CaptureIsExactBottomUpAndPadded) {
-  const int w = 37, h = 23;  // 111 bytes of pixels and one byte of padding per row
-  const auto pixels = Pattern(w, h, 7);
-  Win32TestWindow window(401, 302, w, h, pixels);
-  ASSERT_TRUE(window.Ok());
-  ASSERT_TRUE(WaitShown(desktop_, 401, 302, w, h, pixels)) << "the test window never showed";
-
-  // Raw rows: bottom row first, each 112 bytes, blue, green, red.
-  std::vector<uint8_t> bits(112 * h, 0xEE);
-  ASSERT_EQ(desktop_.Capture(401, 302, w, h, bits.data(), 112), platform::CaptureResult::Ok);
-  const uint32_t bottomLeft = pixels[static_cast<size_t>(h - 1) * w];
-  EXPECT_EQ(bits[0], bottomLeft & 0xFF);
-  EXPECT_EQ(bits[1], (bottomLeft >> 8) & 0xFF);
-  EXPECT_EQ(bits[2], bottomLeft >> 16);
-  const uint32_t topRight = pixels[w - 1];
-  EXPECT_EQ(RgbAt(bits.data(), 112, h, w - 1, 0), topRight);
-  EXPECT_EQ(bits[static_cast<size_t>(h - 1) * 112 + 3 * (w - 1) + 2], topRight >> 16);
-
-  // Through the engine, at widths that need every amount of padding.
-  for (const int width : {1, 2, 3, 4, 5, w}) {
-    SCOPED_TRACE("width " + std::to_string(width));
-    TBDBitmapData b;
-    ASSERT_TRUE(b.CopyFromScreen(401 + w - width, 302 + 1, width, h - 1)) << b.LastError;
-    EXPECT_EQ(b.LineBytes, LineBytesFor(width));
-    EXPECT_EQ(b.LinePad, b.LineBytes - 3 * width);
-    EXPECT_TRUE(b.LastError.empty());
-    int wrong = 0;
-    for (int y = 0; y < b.Height; ++y)
-      for (int x = 0; x < b.Width; ++x)
-        wrong += b.PixelAt(x, y) != pixels[static_cast<size_t>(y + 1) * w + (w - width + x)];
-    EXPECT_EQ(wrong, 0);
-  }
+  EXPECT_EQ(opened.Desktop->GetScreenSize().Width, desktop_.GetScreenSize().Width);
 }
 
 TEST_F(Win32Test, RowsOfAnotherLengthThanTheBitmapsNeverOverrunTheBuffer) {
@@ -171,49 +130,6 @@ TEST_F(Win32Test, RowsOfAnotherLengthThanTheBitmapsNeverOverrunTheBuffer) {
   EXPECT_EQ(tooShort, std::vector<uint8_t>(29 * h, 0xEE));
 }
 
-TEST_F(Win32Test, PixelsBeyondTheScreenReadAsBlack) {
-  const platform::ScreenSize screen = desktop_.GetScreenSize();
-  const int w = 12, h = 8;
-  const auto pixels = Pattern(w, h, 5);
-  const int x = screen.Width - w;
-  Win32TestWindow window(x, 200, w, h, pixels);
-  ASSERT_TRUE(window.Ok());
-  ASSERT_TRUE(WaitShown(desktop_, x, 200, w, h, pixels));
-
-  TBDBitmapData b;
-  ASSERT_TRUE(b.CopyFromScreen(x, 200, 2 * w, h)) << b.LastError;
-  int wrong = 0;
-  for (int r = 0; r < h; ++r) {
-    for (int c = 0; c < w; ++c)
-      wrong += b.PixelAt(c, r) != pixels[static_cast<size_t>(r) * w + c];
-    for (int c = w; c < 2 * w; ++c)
-      wrong += b.PixelAt(c, r) != 0;
-  }
-  EXPECT_EQ(wrong, 0);
-}
-
-TEST_F(Win32Test, FreezeFrameIsTheWholeScreenInCaptureLayout) {
-  const int w = 21, h = 9;
-  const auto pixels = Pattern(w, h, 3);
-  Win32TestWindow window(233, 517, w, h, pixels);
-  ASSERT_TRUE(window.Ok());
-  ASSERT_TRUE(WaitShown(desktop_, 233, 517, w, h, pixels));
-
-  platform::Frame frame;
-  ASSERT_TRUE(desktop_.CaptureFrame(frame));
-  const platform::ScreenSize screen = desktop_.GetScreenSize();
-  EXPECT_EQ(frame.Width, screen.Width);
-  EXPECT_EQ(frame.Height, screen.Height);
-  EXPECT_EQ(frame.LineBytes, LineBytesFor(screen.Width));
-  ASSERT_EQ(frame.Bits.size(), static_cast<size_t>(frame.LineBytes) * frame.Height);
-  int wrong = 0;
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c)
-      wrong += RgbAt(frame.Bits.data(), frame.LineBytes, frame.Height, 233 + c, 517 + r) !=
-               pixels[static_cast<size_t>(r) * w + c];
-  EXPECT_EQ(wrong, 0);
-}
-
 TEST_F(Win32Test, CapturesReleaseEveryObjectOnEveryPath) {
   const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   if (before == 0) GTEST_SKIP() << "this system does not count GDI objects (Wine)";
@@ -229,59 +145,6 @@ TEST_F(Win32Test, CapturesReleaseEveryObjectOnEveryPath) {
     }
   }
   EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before + 2);
-}
-
-TEST_F(Win32Test, PointerMoveAndClickReachTheWindowAtThatPoint) {
-  const std::vector<uint32_t> grey(200 * 100, 0x808080);
-  Win32TestWindow window(600, 500, 200, 100, grey);
-  ASSERT_TRUE(window.Ok());
-  ASSERT_TRUE(WaitShown(desktop_, 600, 500, 200, 100, grey));
-
-  desktop_.MovePointer(650, 540);
-  EXPECT_TRUE(PumpUntil([&] { return !window.Mouse(WM_MOUSEMOVE).empty(); }, 5000))
-      << "the pointer never reached the window";
-  // The coordinates of the button calls are carried along but must not move the pointer.
-  desktop_.LeftButtonDown();
-  desktop_.LeftButtonUp();
-  ASSERT_TRUE(PumpUntil([&] { return !window.Mouse(WM_LBUTTONUP).empty(); }, 5000))
-      << "the click never reached the window";
-  const auto downs = window.Mouse(WM_LBUTTONDOWN);
-  const auto ups = window.Mouse(WM_LBUTTONUP);
-  ASSERT_EQ(downs.size(), 1u);
-  ASSERT_EQ(ups.size(), 1u);
-  EXPECT_EQ(downs[0].x, 50);
-  EXPECT_EQ(downs[0].y, 40);
-  EXPECT_EQ(ups[0].x, 50);
-  EXPECT_EQ(ups[0].y, 40);
-  const testkit::MouseMessage lastMove = window.Mouse(WM_MOUSEMOVE).back();
-  EXPECT_EQ(lastMove.x, 50);
-  EXPECT_EQ(lastMove.y, 40);
-}
-
-TEST_F(Win32Test, PassFindsThePictureAndClicksTheCentreOfTheMatch) {
-  const int nw = 16, nh = 12;
-  const auto needle = Pattern(nw, nh, 29);
-  const int hw = 160, hh = 120, at_x = 70, at_y = 50;
-  std::vector<uint32_t> haystack(static_cast<size_t>(hw) * hh, 0x204060);
-  for (int y = 0; y < nh; ++y)
-    for (int x = 0; x < nw; ++x)
-      haystack[static_cast<size_t>(at_y + y) * hw + at_x + x] =
-          needle[static_cast<size_t>(y) * nw + x];
-  Win32TestWindow find(100, 100, nw, nh, needle);
-  Win32TestWindow click(300, 200, hw, hh, haystack);
-  ASSERT_TRUE(find.Ok() && click.Ok());
-  ASSERT_TRUE(WaitShown(desktop_, 100, 100, nw, nh, needle));
-  ASSERT_TRUE(WaitShown(desktop_, 300, 200, hw, hh, haystack));
-
-  int32_t count = 0;
-  ClickPass({100, 100, 100 + nw, 100 + nh}, {300, 200, 300 + hw, 200 + hh}, 100, count);
-  EXPECT_EQ(count, 1);
-  ASSERT_TRUE(PumpUntil([&] { return !click.Mouse(WM_LBUTTONUP).empty(); }, 5000));
-  const auto downs = click.Mouse(WM_LBUTTONDOWN);
-  ASSERT_EQ(downs.size(), 1u);
-  EXPECT_EQ(downs[0].x, at_x + nw / 2);
-  EXPECT_EQ(downs[0].y, at_y + nh / 2);
-  EXPECT_TRUE(find.Mouse(WM_LBUTTONDOWN).empty());
 }
 
 TEST(HotKeyMessage, TheVirtualKeyIsTheHighWordOfLParam) {

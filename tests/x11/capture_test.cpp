@@ -6,10 +6,10 @@
 #include <random>
 #include <vector>
 
-#include "concurrency/WorkShare.h"
 #include "engine/BitmapData.h"
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
+#include "tests/support/Pattern.h"
 #include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
 
@@ -19,6 +19,7 @@ namespace {
 using platform::x11::ConvertBgrxRow;
 using platform::x11::ConvertBgrxRowScalar;
 using platform::x11::X11Desktop;
+using testkit::Noise;
 
 TEST(ConvertBgrxRow, MatchesTheScalarLoopAtEveryLengthAndWritesNothingBeyond) {
   std::mt19937 rng(3);
@@ -40,14 +41,6 @@ TEST(ConvertBgrxRow, MatchesTheScalarLoopAtEveryLengthAndWritesNothingBeyond) {
   }
 }
 
-std::vector<uint32_t> Noise(int w, int h, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> p(static_cast<size_t>(w) * h);
-  for (auto& v : p)
-    v = rng() & 0xFFFFFF;
-  return p;
-}
-
 // A desktop of its own on the tests' X server, active for the test.
 class SharedSegment : public ::testing::Test {
  protected:
@@ -59,7 +52,6 @@ class SharedSegment : public ::testing::Test {
     scope.emplace(*desktop);
     InitScreenMetrics();
   }
-  void TearDown() override { concurrency::SetHelperEnabled(true); }
 
   std::unique_ptr<X11Desktop> desktop;
   std::optional<platform::ScopedActiveDesktop> scope;
@@ -93,29 +85,6 @@ TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
     EXPECT_EQ(std::vector<uint8_t>(shm.Bits, shm.Bits + shm.Size),
               std::vector<uint8_t>(plain.Bits, plain.Bits + plain.Size))
         << s.x << "," << s.y << " " << s.w << "x" << s.h;
-  }
-}
-
-// Captures large enough to be converted on both cores, with a row length that needs padding and
-// a height that splits unevenly: every pixel where it belongs, with or without the helper and
-// with or without shared memory.
-TEST_F(SharedSegment, LargeCapturesAreExactWhenTheConversionIsShared) {
-  const int w = 1021, h = 307;
-  const std::vector<uint32_t> pixels = Noise(w, h, 9);
-  testkit::TestWindow window(13, 17, w, h, pixels);
-  ASSERT_TRUE(window.Ok());
-  for (const bool helper : {true, false}) {
-    for (const bool shm : {true, false}) {
-      concurrency::SetHelperEnabled(helper);
-      desktop->SetUseSharedMemory(shm);
-      TBDBitmapData b;
-      ASSERT_TRUE(b.CopyFromScreen(13, 17, w, h));
-      ASSERT_EQ(b.LinePad, 1);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-          ASSERT_EQ(b.PixelAt(x, y), pixels[static_cast<size_t>(y) * w + x])
-              << x << "," << y << " helper " << helper << " shm " << shm;
-    }
   }
 }
 

@@ -1,4 +1,4 @@
-// Global hot keys, the freeze-frame and the desktop's opener against a private Xvfb. Keys are
+// Global hot keys and the desktop's opener against a private Xvfb. Keys are
 // typed by xdotool, a separate client, as a user would type them into another window.
 // gtest first: Xlib's macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
@@ -22,18 +22,13 @@
 #include <vector>
 
 #include "platform/x11/X11Desktop.h"
-#include "tests/support/Pattern.h"
 #include "tests/support/PrivateXEnvironment.h"
-#include "tests/support/TestWindow.h"
 
 namespace ostrane {
 namespace {
 
 using platform::Key;
 using platform::x11::X11Desktop;
-using testkit::Pattern;
-
-constexpr int kScreenW = 800, kScreenH = 600;
 
 // Types `keys` (xdotool key names, e.g. "shift+F9") on the test display.
 void Type(const std::string& keys) {
@@ -348,39 +343,6 @@ TEST_F(HotKeyTest, ClosingTheDesktopReleasesTheKeys) {
     if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(reached);
-}
-
-TEST(X11Frame, FreezeFrameIsTheWholeScreenBottomRowFirst) {
-  ASSERT_TRUE(testkit::PrivateXAvailable());
-  std::string error;
-  auto desktop = X11Desktop::Open(nullptr, error);
-  ASSERT_TRUE(desktop) << error;
-  // Pictures in two opposite corners pin down the size, the orientation and the row stride.
-  const int w = 13, h = 7;
-  const auto a = Pattern(w, h, 5), b = Pattern(w, h, 9);
-  testkit::TestWindow topLeft(0, 0, w, h, a);
-  testkit::TestWindow bottomRight(kScreenW - w, kScreenH - h, w, h, b);
-  ASSERT_TRUE(topLeft.Ok() && bottomRight.Ok());
-  for (const bool shm : {true, false}) {
-    desktop->SetUseSharedMemory(shm);
-    platform::Frame frame;
-    ASSERT_TRUE(desktop->CaptureFrame(frame));
-    ASSERT_EQ(frame.Width, kScreenW);
-    ASSERT_EQ(frame.Height, kScreenH);
-    ASSERT_EQ(frame.LineBytes, kScreenW * 3);
-    ASSERT_EQ(frame.Bits.size(), static_cast<size_t>(kScreenW) * 3 * kScreenH);
-    auto at = [&](int x, int y) {
-      const uint8_t* p = &frame.Bits[static_cast<size_t>(frame.Height - 1 - y) * frame.LineBytes +
-                                     3 * static_cast<size_t>(x)];
-      return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-    };
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        ASSERT_EQ(at(x, y), a[y * w + x]) << "shm " << shm;
-        ASSERT_EQ(at(kScreenW - w + x, kScreenH - h + y), b[y * w + x]) << "shm " << shm;
-      }
-    }
-  }
 }
 
 // The opener is replaced by a script that writes each argument it got, NUL-terminated.
