@@ -175,15 +175,16 @@ bool ToPixelFormat(uint32_t spaFormat, PixelFormat& format) {
 
 // How long a change of the screen may take to arrive as a frame. It waits up to a frame interval
 // for the next paint, and one more when the compositor holds a frame back to keep to the agreed
-// rate. Painting and reading the picture back cost about as much as the time from the
-// compositor's stamp to the arrival here, which is measured: twice the slowest recent one covers
-// both. Measured without a GPU (1920x1080, two busy cores): changes arrived within 27-440 ms,
-// stamp to arrival 24-280 ms.
+// rate. A change arrived about as long after it was sent as its frame took from the compositor's
+// stamp to here, which is measured; that time swings with the load of the machine, so three
+// times the slowest of the last frames is allowed. Measured without a GPU (1920x1080, two cores
+// shared with builds): stamp to arrival 15-480 ms, a change took 2-20 ms longer than its frame's
+// transit, and with twice the slowest transit 1 change in about 250 came after the settle time.
 Clock::duration SettleFor(double framesPerSecond, Clock::duration slowestTransit) {
   if (!(framesPerSecond >= 1.0)) framesPerSecond = 30.0;
   const auto interval = std::chrono::duration<double>(1.0 / framesPerSecond);
   const auto settle = std::chrono::duration_cast<Clock::duration>(3 * interval) +
-                      2 * slowestTransit + std::chrono::milliseconds(20);
+                      3 * slowestTransit + std::chrono::milliseconds(20);
   return std::min<Clock::duration>(settle, std::chrono::seconds(2));
 }
 
@@ -225,7 +226,7 @@ struct PipeWireFrames::Impl {
 
   // The loop thread's own: the agreed rate and the last frames' times from stamp to arrival.
   double framesPerSecond = 0;
-  std::array<Clock::duration, 32> transits{};
+  std::array<Clock::duration, 64> transits{};
   size_t nextTransit = 0;
 
   void UpdateSettle() {

@@ -89,11 +89,12 @@ struct Helper {
   bool Ended = false;
   bool Succeeded = false;
 
-  void Start() {
+  void Start(bool refuse = false) {
     const char* path = std::getenv("OSTRANE_CONSENT_HELPER");
     if (!path || !*path) return;
     char* argv[] = {const_cast<char*>(path), const_cast<char*>("--timeout"),
-                    const_cast<char*>("30"), nullptr};
+                    const_cast<char*>("30"), refuse ? const_cast<char*>("--refuse") : nullptr,
+                    nullptr};
     if (posix_spawn(&Pid, path, nullptr, nullptr, argv, environ) != 0) Pid = 0;
   }
   // True once it has ended (or was never started).
@@ -117,28 +118,35 @@ struct Helper {
   }
 };
 
-void SetUpLive() {
-  live->Window = std::make_unique<Target>();
-  std::string error;
-  const auto begin = Clock::now();
+// Starts `session` with the helper answering yes or no. The helper reads the dialog off the
+// screen and now and then misses it: it gets three tries, each ended as soon as it gives up.
+StartResult StartWithHelper(PortalSession& session, bool refuse, std::string& error, bool& helped) {
   StartResult started = StartResult::Failed;
-  bool helped = false;
-  // The helper reads the dialog off the screen and now and then misses it: it gets three tries,
-  // each ended as soon as it gives up.
-  for (int attempt = 0; attempt < 3 && !(started == StartResult::Started && helped); ++attempt) {
-    live->Session.Close();
+  helped = false;
+  const StartResult wanted = refuse ? StartResult::Refused : StartResult::Started;
+  for (int attempt = 0; attempt < 3 && !(started == wanted && helped); ++attempt) {
+    session.Close();
     Helper helper;
-    helper.Start();
-    started = live->Session.Start(
+    helper.Start(refuse);
+    started = session.Start(
         error,
         [&] {
           Pump();
-          if (helper.Poll() && helper.Pid > 0 && !helper.Succeeded) live->Session.Close();
+          if (helper.Poll() && helper.Pid > 0 && !helper.Succeeded) session.Close();
         },
         45s);
     helped = helper.Finish();
     if (started == StartResult::NoPortal || helper.Pid == 0) break;
   }
+  return started;
+}
+
+void SetUpLive() {
+  live->Window = std::make_unique<Target>();
+  std::string error;
+  const auto begin = Clock::now();
+  bool helped = false;
+  const StartResult started = StartWithHelper(live->Session, false, error, helped);
   if (started == StartResult::NoPortal) {
     live->SkipReason = "no portal: " + error;
     return;
@@ -374,6 +382,25 @@ TEST_F(PortalLive, ClosingTheSessionLosesTheStream) {
   live->Frames.Lost(&reason);
   std::printf("stream lost %.0f ms after the session closed: %s\n", Ms(Clock::now() - closed),
               reason.c_str());
+}
+
+// After the last: a refusal is told apart, and a closed session asks again on the next start.
+TEST(PortalLiveRestart, RefusalIsReportedAndTheNextStartAsksAgain) {
+  if (!live->SkipReason.empty()) GTEST_SKIP() << live->SkipReason;
+  if (!std::getenv("OSTRANE_CONSENT_HELPER")) GTEST_SKIP() << "no consent helper to answer";
+  live->Session.Close();
+  std::string error;
+  bool helped = false;
+  {
+    PortalSession other;
+    EXPECT_EQ(StartWithHelper(other, true, error, helped), StartResult::Refused) << error;
+    EXPECT_TRUE(helped);
+    EXPECT_FALSE(other.Active());
+    std::printf("refused: %s\n", error.c_str());
+  }
+  EXPECT_EQ(StartWithHelper(live->Session, false, error, helped), StartResult::Started) << error;
+  EXPECT_TRUE(live->Session.Active());
+  EXPECT_TRUE(live->Session.MovePointer(10, 10, &error)) << error;
 }
 
 }  // namespace
