@@ -1,6 +1,7 @@
 // PortalSession where there is nothing to talk to: no session bus, a bus without the portal, and
 // portals that lack an interface or the device or source it needs. Each must end in NoPortal
 // with the missing piece named, at once rather than after the consent timeout.
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -45,8 +46,14 @@ class PrivateBus {
            "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>";
     const std::string configArg = "--config-file=" + config;
     const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", nullptr};
-    if (posix_spawnp(&pid_, "dbus-daemon", nullptr, nullptr, const_cast<char**>(argv), environ) !=
-        0) {
+    // Its complaints about limits it may not raise are noise here.
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned =
+        posix_spawnp(&pid_, "dbus-daemon", &quiet, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) {
       pid_ = 0;
       return;
     }
