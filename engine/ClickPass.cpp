@@ -21,6 +21,7 @@ bool CopyScope(TBDBitmapData& bitmap, platform::Desktop& desktop,
 
 ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
   // Both bitmaps are fresh for every pass: what the find scope shows now is what is looked for.
+  desktop.BeginPass();
   TBDBitmapData haystack;
   if (!CopyScope(haystack, desktop, input.Screen, input.ClickScope)) return {};
   TBDBitmapData needle;

@@ -87,6 +87,11 @@ class Desktop {
   virtual CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                 int32_t lineBytes) = 0;
 
+  // A pass is about to capture: what it captures from now on shows the screen as it is at this
+  // moment or later. Captures of one pass may share one picture; a desktop that reads the
+  // screen straight away needs nothing here.
+  virtual void BeginPass() {}
+
   // The freeze-frame: the whole primary screen, its size read afresh. False when it cannot be
   // taken.
   virtual bool CaptureFrame(Frame& frame) = 0;

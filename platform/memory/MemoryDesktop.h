@@ -37,6 +37,9 @@ class MemoryDesktop : public Desktop {
 
   std::vector<Event> Events;
   int32_t CaptureCount = 0;
+  // Passes begun, and the captures made when the last one began.
+  int32_t PassesBegun = 0;
+  int32_t CapturesAtPassStart = -1;
   int32_t PointerX = 0;
   int32_t PointerY = 0;
 
@@ -62,6 +65,10 @@ class MemoryDesktop : public Desktop {
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
   bool CaptureFrame(Frame& frame) override { return CaptureFrameByCapture(*this, frame); }
+  void BeginPass() override {
+    ++PassesBegun;
+    CapturesAtPassStart = CaptureCount;
+  }
   void MovePointer(int32_t x, int32_t y) override;
   // Recorded at the pointer's position.
   void LeftButtonDown() override;

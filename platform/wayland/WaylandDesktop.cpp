@@ -11,8 +11,8 @@ namespace ostrane::platform::wayland {
 
 namespace {
 
-// A capture waits at most this long for a frame; the compositor sends one within a few frame
-// intervals of a change, so only a stalled stream takes this long.
+// A capture waits at most this long beyond the stream's settle time for a frame: only a stalled
+// stream takes this long.
 constexpr std::chrono::milliseconds kFrameTimeout{1000};
 
 // A press that follows a motion at once may reach the compositor before the motion has moved
@@ -79,14 +79,22 @@ bool WaylandDesktop::RequestAccess(std::string& message) {
   return true;
 }
 
-std::shared_ptr<const CapturedFrame> WaylandDesktop::FreshFrame() {
+void WaylandDesktop::BeginPass() {
+  inPass_ = true;
+  passStart_ = Clock::now();
+  passFrame_.reset();
+}
+
+std::shared_ptr<const CapturedFrame> WaylandDesktop::FrameNotBefore(Clock::time_point notBefore) {
   if (!streaming_) return nullptr;
   if (!session_.Active()) {
     EndSession();
     return nullptr;
   }
   std::shared_ptr<const CapturedFrame> frame;
-  switch (frames_.FrameAfter(Clock::now(), kFrameTimeout, frame)) {
+  const auto timeout =
+      std::chrono::duration_cast<std::chrono::milliseconds>(frames_.SettleTime() + kFrameTimeout);
+  switch (frames_.FrameAfter(notBefore, timeout, frame)) {
     case FrameWait::Fresh:
     case FrameWait::Unchanged:
       return frame;
@@ -102,14 +110,20 @@ std::shared_ptr<const CapturedFrame> WaylandDesktop::FreshFrame() {
 CaptureResult WaylandDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                       int32_t lineBytes) {
   if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
-  const auto frame = FreshFrame();
+  std::shared_ptr<const CapturedFrame> frame;
+  if (inPass_) {
+    if (!passFrame_) passFrame_ = FrameNotBefore(passStart_);
+    frame = passFrame_;
+  } else {
+    frame = FrameNotBefore(Clock::now());
+  }
   if (!frame) return CaptureResult::CopyFailed;
   return CopyRect(frame->View(), x, y, w, h, bits, lineBytes) ? CaptureResult::Ok
                                                               : CaptureResult::ReadFailed;
 }
 
 bool WaylandDesktop::CaptureFrame(Frame& out) {
-  const auto frame = FreshFrame();
+  const auto frame = FrameNotBefore(Clock::now());
   if (!frame || frame->Width <= 0 || frame->Height <= 0) return false;
   out.Width = frame->Width;
   out.Height = frame->Height;
@@ -119,8 +133,9 @@ bool WaylandDesktop::CaptureFrame(Frame& out) {
 }
 
 void WaylandDesktop::MovePointer(int32_t x, int32_t y) {
-  pointerX_ = x;
-  pointerY_ = y;
+  // The pass has looked; whatever comes next is a new look at the screen.
+  inPass_ = false;
+  passFrame_.reset();
   if (!streaming_) return;
   // The frames are in the monitor's pixels, the portal's pointer in the stream's logical
   // coordinates; they differ by the monitor's scale.

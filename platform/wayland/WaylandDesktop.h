@@ -30,6 +30,10 @@ class WaylandDesktop : public Desktop {
   // the screen as it was before the pass began. CopyFailed without a session.
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
+  // The captures of a pass share the first frame at least as new as the pass's start: a still
+  // screen sends no frames, so proving a frame current costs a wait of the stream's settle
+  // time, paid once per pass rather than once per capture.
+  void BeginPass() override;
   bool CaptureFrame(Frame& frame) override;
   // Screen pixels are the frames' pixels; the portal takes the stream's logical coordinates.
   void MovePointer(int32_t x, int32_t y) override;
@@ -51,8 +55,8 @@ class WaylandDesktop : public Desktop {
   bool ShellOpen(const std::string& target) override;
 
  private:
-  // The newest frame at least as new as now; nullptr when there is no running session.
-  std::shared_ptr<const CapturedFrame> FreshFrame();
+  // The newest frame at least as new as `notBefore`; nullptr when there is no running session.
+  std::shared_ptr<const CapturedFrame> FrameNotBefore(Clock::time_point notBefore);
   void EndSession();
 
   EventLoop* loop_ = nullptr;
@@ -60,10 +64,11 @@ class WaylandDesktop : public Desktop {
   PipeWireFrames frames_;
   bool streaming_ = false;
   ScreenSize outputSize_;
-  // Where the pointer was sent last, in screen pixels: the buttons act there.
-  int32_t pointerX_ = 0;
-  int32_t pointerY_ = 0;
   Clock::time_point lastMotion_;
+  // The pass under way: when it began, and the frame its captures share once taken.
+  bool inPass_ = false;
+  Clock::time_point passStart_;
+  std::shared_ptr<const CapturedFrame> passFrame_;
 };
 
 }  // namespace ostrane::platform::wayland

@@ -143,6 +143,10 @@ TEST_F(ClickPassTest, APassUsesTheDesktopAndScreenItIsGiven) {
   EXPECT_EQ(result.Target, (ScreenPoint{32, 43}));
   EXPECT_EQ(other.Events, Click(32, 43));
   EXPECT_TRUE(desktop_.Events.empty());
+  // The desktop hears of the pass before either capture.
+  EXPECT_EQ(other.PassesBegun, 1);
+  EXPECT_EQ(other.CapturesAtPassStart, 0);
+  EXPECT_EQ(other.CaptureCount, 2);
   // A screen size of nothing leaves nothing to capture: no click.
   other.Events.clear();
   input.Screen = {0, 0};
