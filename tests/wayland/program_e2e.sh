@@ -1,0 +1,381 @@
+#!/usr/bin/env bash
+# The real program end to end on a headless GNOME Wayland session, driven as a user drives it:
+# keys and pointer through mutter's remote-desktop API (wl_input), the portal's consent dialog
+# answered by consent_helper, a target window of our own (click_target) that shows a 40x30
+# picture and logs the clicks it gets. Two scenarios, each in a session of its own:
+#
+#   clicks   the scopes and a 0.5 s interval typed, F9, consent: the program clicks the picture's
+#            centre, to the pixel, and counts every click; then it is stopped
+#   picker   F9 with the consent refused: the program stays, neither runs nor clicks, and says
+#            why in a box; Define Scope asks again, and a drag over the frozen screen gives the
+#            find scope the dragged corners in screen pixels
+#
+#   tests/wayland/program_e2e.sh PROGRAM TOOLS_DIR [RUNS]
+#
+# TOOLS_DIR holds consent_helper, wl_input and click_target. One line per scenario and run, then
+# "N passed, N failed". A failed scenario's frames, logs and steps are kept under OSTRANE_WL_KEEP
+# (default /tmp/ostrane-wl-failures). With OSTRANE_WL_SHOTS=DIR the clicks scenario leaves its
+# picture of the program and the target in DIR/wayland-session.ppm. OSTRANE_WL_SCENARIOS picks some
+# of the scenarios (default: both).
+set -uo pipefail
+
+# The clicks scenario's target is an ordinary 500x340 window, so that the program's window stays
+# in sight beside it when a click raises it, and the consent dialog (the screen's middle, 520x300)
+# does not cover it while it closes; mutter places both windows, so the picture is looked for on
+# the screen. Positions in the window: the picture, and where the pointer rests at first.
+readonly WINDOW_SIZE=(500 340) WINDOW_PATTERN=(380 240) WINDOW_REST=(450 300)
+readonly WINDOW_CENTRE="400 255"
+# The picker scenario's target covers the screen (1920x1080), a plain ground for the crosshair;
+# the picture and the dragged corners keep clear of the program's window (top left) and of the
+# consent dialog (the middle, 520x300), and the crosshair's lines miss the picture.
+readonly SCREEN_PATTERN=(1400 800) SCREEN_REST=(1700 950) DRAG=(1350 760 1490 870)
+# Screen comparisons pass over differences this small: mutter's software renderer repaints the
+# desktop's background with a faint noise.
+readonly TOLERANCE=24
+
+if [ "${1:-}" != --inside ]; then
+  # ---- Outside: one session per scenario and run, as the caller (root in CI).
+  [ $# -ge 2 ] && [ $# -le 3 ] || { echo "usage: $0 PROGRAM TOOLS_DIR [RUNS]" >&2; exit 2; }
+  program=$(realpath "$1") tools=$(realpath "$2") runs=${3:-1}
+  [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "RUNS wants a whole number, not '$runs'" >&2; exit 2; }
+  [ -x "$program" ] || { echo "$program is missing: build the ostrane target" >&2; exit 2; }
+  for tool in consent_helper wl_input click_target; do
+    [ -x "$tools/$tool" ] ||
+      { echo "$tools/$tool is missing: build the tests/wayland targets" >&2; exit 2; }
+  done
+  session=$(cd "$(dirname "$0")/../.." && pwd)/scripts/wayland-session
+  self=$(realpath "$0")
+  keep=${OSTRANE_WL_KEEP:-/tmp/ostrane-wl-failures}
+  work=$(mktemp -d /tmp/ostrane-wl-program.XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+  chmod 0755 "$work"
+
+  passed=0 failed=0
+  for ((run = 1; run <= runs; run++)); do
+    for scenario in ${OSTRANE_WL_SCENARIOS:-clicks picker}; do
+      dir="$work/$scenario-$run" logs="$work/logs-$scenario-$run"
+      # The session's user writes here; the logs are copied out by the caller.
+      mkdir -m 0777 "$dir"
+      began=$(date +%s%N)
+      # The session stops everything it started when it is itself stopped.
+      out=$(timeout -k 10 120 "$session" --log-dir "$logs" -- \
+        bash "$self" --inside "$scenario" "$dir" "$program" "$tools" 2>&1)
+      status=$?
+      took=$((($(date +%s%N) - began) / 1000000))
+      if [ $status -eq 0 ]; then
+        passed=$((passed + 1))
+        printf 'run %d %-7s ok in %d.%03d s: %s\n' "$run" "$scenario" $((took / 1000)) \
+          $((took % 1000)) "$(sed -n 's/^summary: //p' <<<"$out")"
+        if [ "$scenario" = clicks ] && [ -n "${OSTRANE_WL_SHOTS:-}" ]; then
+          cp "$dir/shot.ppm" "$OSTRANE_WL_SHOTS/wayland-session.ppm"
+        fi
+      else
+        failed=$((failed + 1))
+        mkdir -p "$keep"
+        kept="$keep/program-$(date +%Y%m%d-%H%M%S)-$scenario-$run"
+        mv "$dir" "$kept" && cp -r "$logs" "$kept/logs" 2>/dev/null
+        printf 'run %d %-7s FAILED (status %d) after %d.%03d s; frames and logs in %s\n' "$run" \
+          "$scenario" "$status" $((took / 1000)) $((took % 1000)) "$kept"
+        sed 's/^/  | /' <<<"$out"
+      fi
+      rm -rf "$dir" "$logs"
+    done
+  done
+  echo "$passed passed, $failed failed"
+  [ $failed -eq 0 ]
+  exit
+fi
+
+# ---- Inside the session, as its user: one scenario.
+scenario=$2 work=$3 program=$4 tools=$5
+cd "$work" || exit 1
+t0=$(date +%s%N)
+now() {
+  local ms=$((($(date +%s%N) - t0) / 1000000))
+  printf '%d.%02d' $((ms / 1000)) $((ms % 1000 / 10))
+}
+say() { echo "$(now) s: $*"; }
+fail() {
+  say "FAILED: $*"
+  # What the screen showed then, for whoever looks at the kept frames.
+  [ -n "${WL_PID:-}" ] && wl snap "$work/last.ppm" >/dev/null 2>&1
+  exit 1
+}
+
+target_pid="" program_pid="" helper_pid="" target_frame=(0 0 0 0)
+cleanup() {
+  # The session sweeps whatever is left; this stops ours in order, input last.
+  local p
+  for p in $helper_pid $program_pid $target_pid; do kill "$p" 2>/dev/null; done
+  [ -n "${WL_PID:-}" ] && kill "$WL_PID" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+# Polls every 50 ms until COMMAND succeeds; false once SECONDS (may have a fraction) have passed.
+wait_for() {
+  local until
+  until=$(($(date +%s%N) + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000000000 }')))
+  shift
+  until "$@"; do
+    [ "$(date +%s%N)" -lt $until ] || return 1
+    sleep 0.05
+  done
+}
+
+# One command to wl_input; its answer is left in $reply. wl_input gives each command 10 s.
+reply=""
+wl() {
+  reply=""
+  echo "$*" >&"${WL[1]}" || { reply="wl_input is gone"; return 1; }
+  IFS= read -r -t 15 reply <&"${WL[0]}" || reply="no answer within 15 s"
+  [[ $reply == ok* ]]
+}
+do_wl() { wl "$@" || fail "wl_input: $* -> $reply"; }
+
+status_has() { grep -qx "$1" status 2>/dev/null; }
+status_value() { sed -n "s/^$1=//p" status 2>/dev/null; }
+log_has() { grep -qx "$1" target.log 2>/dev/null; }
+presses() { grep -c '^press ' target.log 2>/dev/null; }
+presses_at_least() { [ "$(presses)" -ge "$1" ]; }
+# Ended, whether or not the shell has waited for it yet.
+program_gone() {
+  local state
+  state=$(awk '{ print $3 }' "/proc/$program_pid/stat" 2>/dev/null)
+  [ -z "$state" ] || [ "$state" = Z ]
+}
+count_at_least() { [ "$(status_value count)" -ge "$1" ] 2>/dev/null; }
+
+# start_target AT REST_X REST_Y [SIZE]: the target with its picture at AT (X,Y) of the window,
+# full screen or of SIZE (WxH). Finds the picture on the screen, PX, PY, and so the window's
+# corner, OX, OY, once two settled pictures agree: an animation may pause long enough to look
+# settled. Then points at REST until the target reports the pointer exactly there.
+start_target() {
+  local at=$1 rest_x=$2 rest_y=$3 size=${4:-1920x1080}
+  local windowed=()
+  [ $# -ge 4 ] && windowed=(--size "$size")
+  "$tools/click_target" --at "$at" --log target.log --pattern pattern.ppm "${windowed[@]}" &
+  target_pid=$!
+  wait_for 10 grep -qs '^shown ' target.log || fail "the target window did not show"
+  coproc WL { exec "$tools/wl_input" --timeout 10; }
+  local last="" i
+  for ((i = 0; i < 10; i++)); do
+    wl locate "$work/pattern.ppm" && [ "$reply" = "$last" ] && break
+    last=$reply
+  done
+  [ "$reply" = "$last" ] || fail "the target's picture is not on the screen ($reply)"
+  read -r _ PX PY <<<"$reply"
+  OX=$((PX - ${at%,*})) OY=$((PY - ${at#*,}))
+  # The window with its title bar and border, drawn by Qt, and a margin.
+  target_frame=($((OX - 10)) $((OY - 40)) $((${size%x*} + 20)) $((${size#*x} + 50)))
+  ((OX == 0 && OY == 0)) && target_frame=(0 0 0 0)
+  do_wl hover $((OX + rest_x)) $((OY + rest_y)) "$work/target.log" "$rest_x" "$rest_y"
+  say "target shown and settled, its corner at ($OX, $OY)"
+}
+
+start_program() {
+  do_wl snap "$work/before-program.ppm"
+  OSTRANE_STATUS_FILE=$work/status OSTRANE_BACKEND_DEBUG=1 "$program" 2>program.err &
+  program_pid=$!
+  wait_for 10 test -s status || fail "the program wrote no status file"
+  grep -q '^ostrane: backend wayland' program.err ||
+    fail "the program did not choose the wayland backend: $(head -c 300 program.err)"
+  # Its window is what changed on the screen, once two settled pictures agree on it; the
+  # target's frame changes too, with the focus.
+  local last="" i
+  for ((i = 0; i < 20; i++)); do
+    do_wl compare "$work/before-program.ppm" $TOLERANCE "${target_frame[@]}"
+    read -r _ changed wx wy ww wh <<<"$reply"
+    [ "${changed:-0}" -gt 0 ] && [ "$wx $wy $ww $wh" = "$last" ] && break
+    last="$wx $wy $ww $wh"
+  done
+  [ "$wx $wy $ww $wh" = "$last" ] || fail "the program's window did not show or settle ($reply)"
+  window=("$wx" "$wy" "$ww" "$wh")
+  say "program shown, ${ww}x${wh} at ($wx, $wy); $(head -1 program.err)"
+}
+
+# The newest window has the focus: what is typed shows in the first edit. Otherwise a click on
+# its title bar gives it the focus, as a user would.
+type_first_edit() {
+  local value=$1
+  do_wl type "$value"
+  if ! wait_for 1 status_has "find=$value,,,"; then
+    say "typing did not reach the program; clicking its title"
+    do_wl click $((window[0] + window[2] / 2)) $((window[1] + 10))
+    do_wl key BackSpace
+    do_wl key BackSpace
+    do_wl type "$value"
+    wait_for 1 status_has "find=$value,,," || fail "typing does not reach the program"
+  fi
+}
+
+# Both scopes (left top right bottom each) and the interval (0 min, 0 s, 5 tenths), following the
+# tab order from the first edit: left, top, bottom, right, Define Scope, the same for the click
+# scope, Define Scope, Start, Stop, then the interval's edits with their spin buttons between.
+type_settings() {
+  local find=("$1" "$2" "$3" "$4") click=("$5" "$6" "$7" "$8") field
+  type_first_edit "${find[0]}"
+  for field in Tab "${find[1]}" Tab "${find[3]}" Tab "${find[2]}" Tab Tab "${click[0]}" Tab \
+    "${click[1]}" Tab "${click[3]}" Tab "${click[2]}" Tab Tab Tab Tab 0 Tab Tab 0 Tab Tab 5; do
+    if [ "$field" = Tab ]; then do_wl key Tab; else do_wl type "$field"; fi
+  done
+  local f c
+  f=$(IFS=,; echo "${find[*]}") c=$(IFS=,; echo "${click[*]}")
+  { wait_for 2 status_has "find=$f" && status_has "click=$c"; } ||
+    fail "the settings typed did not arrive: $(tr '\n' ' ' <status)"
+  say "scopes and interval typed"
+}
+
+start_helper() {
+  "$tools/consent_helper" --timeout 30 --save-frames "$work" "$@" 2>>helper.err &
+  helper_pid=$!
+}
+
+# The helper's status once it ends; fails after 40 s (its own limit is 30 s).
+wait_helper() {
+  local i
+  for ((i = 0; i < 800; i++)); do
+    kill -0 "$helper_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -0 "$helper_pid" 2>/dev/null && fail "the consent helper did not end"
+  wait "$helper_pid"
+  local status=$?
+  helper_pid=""
+  [ $status -eq 0 ] || fail "consent helper: $(tail -1 helper.err)"
+  say "$(tail -1 helper.err)"
+}
+
+# Every press and release the target got is at CENTRE, pressed and released in turn: no click
+# lands elsewhere, none is half there.
+check_clicks() {
+  local line expected=press
+  while read -r line; do
+    [ "$line" = "$expected $1" ] || fail "a click arrived as '$line', not as '$expected $1':" \
+      "$(grep -E '^(press|release)' target.log | tr '\n' ' ')"
+    [ $expected = press ] && expected=release || expected=press
+  done < <(grep -E '^(press|release) ' target.log)
+}
+
+# How many pixels differ from the picture taken before F9: the caret blinks, a box is large.
+screen_changed_more() {
+  wl compare "$work/before-f9.ppm" $TOLERANCE && [ "$(cut -d' ' -f2 <<<"$reply")" -gt "$1" ]
+}
+screen_changed_less() {
+  wl compare "$work/before-f9.ppm" $TOLERANCE && [ "$(cut -d' ' -f2 <<<"$reply")" -lt "$1" ]
+}
+
+case "$scenario" in
+  clicks)
+    start_target "${WINDOW_PATTERN[0]},${WINDOW_PATTERN[1]}" "${WINDOW_REST[@]}" \
+      "${WINDOW_SIZE[0]}x${WINDOW_SIZE[1]}"
+    start_program
+    # Beside the target, or a click on the target would raise it over the program.
+    if ((window[0] < OX + WINDOW_SIZE[0] && window[0] + window[2] > OX &&
+      window[1] < OY + WINDOW_SIZE[1] && window[1] + window[3] > OY)); then
+      fail "mutter put the program's window over the target"
+    fi
+    # The find scope is the picture; the click scope the whole target.
+    type_settings "$PX" "$PY" $((PX + 40)) $((PY + 30)) \
+      "$OX" "$OY" $((OX + WINDOW_SIZE[0])) $((OY + WINDOW_SIZE[1]))
+    do_wl snap "$work/shot.ppm"
+    start_helper
+    do_wl key F9
+    wait_helper
+    wait_for 10 presses_at_least 1 || fail "no click arrived: $(tr '\n' ' ' <status)"
+    say "first click arrived"
+    wait_for 10 presses_at_least 3 || fail "fewer than 3 clicks arrived: $(tr '\n' ' ' <status)"
+    wait_for 2 count_at_least 3 ||
+      fail "the count did not rise with the clicks: $(tr '\n' ' ' <status)"
+    status_has running=1 || fail "not running after 3 clicks"
+    check_clicks "$WINDOW_CENTRE"
+    say "3 clicks at the picture's centre, count $(status_value count)"
+    # Where keys cannot be global, the clicked window takes the focus, and with it F10.
+    sed -n '/^press/,$p' target.log | grep -qx 'focus in' ||
+      fail "the target did not take the focus with the clicks"
+    # A user switches back with Alt+Tab and presses F10. But the program spends most of a pass
+    # waiting for the screen to settle, and reads the switch and F10 together afterwards, when
+    # its own click has taken the focus again: F10 is often lost so.
+    stopped_by=""
+    for ((tries = 1; tries <= 3; tries++)); do
+      do_wl key alt+Tab
+      do_wl key F10
+      if wait_for 1 status_has running=0; then
+        stopped_by="F10 after Alt+Tab, try $tries"
+        break
+      fi
+    done
+    ended=0
+    if [ -z "$stopped_by" ]; then
+      # A click on the program to give it the focus meets the same fate, and its pointer and the
+      # program's cross: the program's next press may land on the program, or the click on the
+      # target. So the program is ended instead, which keeps the pointer out of the count.
+      say "F10 after Alt+Tab was lost 3 times while the program clicked; ending the program"
+      kill "$program_pid"
+      wait_for 5 program_gone || fail "the program did not end on TERM"
+      wait "$program_pid" 2>/dev/null
+      program_pid=""
+      stopped_by="ending it (F10 lost 3 times)"
+      ended=1
+    fi
+    # Two intervals and more: nothing more is clicked; every click counted arrived, and no other.
+    stopped=$(presses)
+    sleep 1.2
+    [ "$(presses)" -eq "$stopped" ] || fail "clicks went on after the stop"
+    check_clicks "$WINDOW_CENTRE"
+    count=$(status_value count)
+    # An ended program may not have written its last click's count.
+    [ "$count" -eq "$stopped" ] || { [ $ended = 1 ] && [ "$count" -eq $((stopped - 1)) ]; } ||
+      fail "the program counted $count clicks, the target got $stopped"
+    say "stopped by $stopped_by; $stopped clicks, count $count"
+    echo "summary: $stopped clicks at the centre, count $count; stopped by $stopped_by;" \
+      "consent after $(sed -n 's/.*shared after \([0-9.]*\) s/\1 s/p' helper.err)"
+    ;;
+  picker)
+    start_target "${SCREEN_PATTERN[0]},${SCREEN_PATTERN[1]}" "${SCREEN_REST[@]}"
+    # Full screen at scale 1: window pixels are screen pixels.
+    [ "$OX $OY" = "0 0" ] || fail "the full-screen target's corner is at ($OX, $OY)"
+    start_program
+    type_first_edit 1
+    do_wl snap "$work/before-f9.ppm"
+    start_helper --refuse
+    do_wl key F9
+    wait_helper
+    # The box shows once the portal has said no; the program neither runs nor clicks.
+    wait_for 5 screen_changed_more 2000 || fail "no message box showed after the refusal ($reply)"
+    read -r _ _ bx by bw bh <<<"$reply"
+    do_wl snap "$work/refused.ppm"
+    kill -0 "$program_pid" 2>/dev/null || fail "the program ended after the refusal"
+    status_has running=0 || fail "the program runs without consent"
+    [ "$(presses)" -eq 0 ] || fail "the program clicked without consent"
+    say "refused: a box ${bw}x${bh} at ($bx, $by), not running, no click"
+    # Return closes the box; Define Scope (four tabs on from the first edit) asks again.
+    do_wl key Return
+    wait_for 5 screen_changed_less 500 || fail "the box did not close on Return ($reply)"
+    for _ in 1 2 3 4; do do_wl key Tab; done
+    start_helper
+    do_wl key space
+    wait_helper
+    # The picker covers the screen with the picture it froze; its crosshair shows where it sees
+    # the pointer, and only a settled picture counts.
+    # Without a picture to freeze, the picker gives up and the main window comes back.
+    wl crosshair "${DRAG[0]}" "${DRAG[1]}" ||
+      fail "no picker with its crosshair at (${DRAG[0]}, ${DRAG[1]}): $reply"
+    say "picker up, crosshair at (${DRAG[0]}, ${DRAG[1]})"
+    # The frozen picture is the screen, pixel for pixel and in place: the picker is at scale 1.
+    do_wl expect "$work/pattern.ppm" "${SCREEN_PATTERN[@]}"
+    do_wl snap "$work/picker.ppm"
+    do_wl drag "${DRAG[@]}"
+    wanted="${DRAG[0]},${DRAG[1]},${DRAG[2]},${DRAG[3]}"
+    wait_for 3 status_has "find=$wanted" ||
+      fail "the find scope is $(status_value find), not $wanted"
+    status_has running=0 || fail "the program runs after a pick"
+    [ "$(presses)" -eq 0 ] || fail "the target got a click during the pick"
+    say "find scope $wanted from the drag"
+    echo "summary: refused: box ${bw}x${bh}, no run, no click; Define Scope asked again;" \
+      "dragged ($wanted) on the frozen screen, find=$(status_value find)"
+    ;;
+  *)
+    fail "no scenario '$scenario'"
+    ;;
+esac
