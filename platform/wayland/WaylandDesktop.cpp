@@ -14,6 +14,8 @@ namespace {
 // A capture waits at most this long beyond the stream's settle time for a frame: only a stalled
 // stream takes this long.
 constexpr std::chrono::milliseconds kFrameTimeout{1000};
+constexpr std::chrono::milliseconds kFirstFrameTimeout{5000};
+constexpr std::chrono::milliseconds kWaitSlice{15};
 
 // A press that follows a motion at once may reach the compositor before the motion has moved
 // its pointer, and land where the pointer was or nowhere: measured lost in about half of the
@@ -91,20 +93,28 @@ std::shared_ptr<const CapturedFrame> WaylandDesktop::FrameNotBefore(Clock::time_
     EndSession();
     return nullptr;
   }
+  // The wait is cut into slices with the program's events handled in between: proving a still
+  // screen unchanged takes the stream's settle time, during which Stop and the windows must
+  // stay alive. A stream that has not sent its first frame yet is given longer.
+  const auto limit = frames_.BuffersSeen() > 0 ? kFrameTimeout : kFirstFrameTimeout;
+  const auto deadline = Clock::now() + frames_.SettleTime() + limit;
   std::shared_ptr<const CapturedFrame> frame;
-  const auto timeout =
-      std::chrono::duration_cast<std::chrono::milliseconds>(frames_.SettleTime() + kFrameTimeout);
-  switch (frames_.FrameAfter(notBefore, timeout, frame)) {
-    case FrameWait::Fresh:
-    case FrameWait::Unchanged:
-      return frame;
-    case FrameWait::TimedOut:
-      return nullptr;
-    case FrameWait::Lost:
-      EndSession();
-      return nullptr;
+  for (;;) {
+    switch (frames_.FrameAfter(notBefore, kWaitSlice, frame)) {
+      case FrameWait::Fresh:
+      case FrameWait::Unchanged:
+        return frame;
+      case FrameWait::TimedOut:
+        break;
+      case FrameWait::Lost:
+        EndSession();
+        return nullptr;
+    }
+    if (Clock::now() >= deadline) return nullptr;
+    if (loop_) loop_->ProcessPending();
+    // What ran meanwhile may have ended the session (the program closing, say).
+    if (!streaming_) return nullptr;
   }
-  return nullptr;
 }
 
 CaptureResult WaylandDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
