@@ -92,7 +92,7 @@ class TfmMian : public QMainWindow {
 };
 
 // Added to the title where F9 and F10 work only while a window of the program has the focus.
-inline constexpr const char* kLocalKeysTitle = " - F9/F10 only while this window is active";
+inline constexpr const char* kLocalKeysTitle = " - F9/F10 here only";
 
 // The message Start shows when a field cannot be read.
 inline constexpr const char* kScopeMessage = "You must define the scope on the screen!";
