@@ -1,6 +1,7 @@
 #include "platform/wayland/WaylandDesktop.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/posix/Opener.h"
@@ -28,6 +29,10 @@ constexpr std::chrono::milliseconds kMotionSettle{30};
 WaylandDesktop::WaylandDesktop() {
   std::string error;
   outputSize_ = FirstOutputSize(error);
+  shortcuts_.SetActivated([this](const std::string& id) {
+    const auto found = hotKeys_.find(id);
+    if (found != hotKeys_.end() && hotKeyHandler_) hotKeyHandler_(found->second);
+  });
 }
 
 WaylandDesktop::~WaylandDesktop() {
@@ -166,6 +171,47 @@ void WaylandDesktop::LeftButtonDown() {
 
 void WaylandDesktop::LeftButtonUp() {
   if (streaming_) session_.Button(false);
+}
+
+void WaylandDesktop::JoinEventLoop(EventLoop& loop) {
+  loop_ = &loop;
+  // The loop has no way to stop watching: the watch is given once, and checks loop_.
+  if (watching_) return;
+  watching_ = true;
+  // Idle work alone would wait for the next event of the windows; the descriptor wakes the loop.
+  loop.WatchReadable(shortcuts_.WakeFd(), [this] {
+    if (loop_) shortcuts_.Dispatch();
+  });
+  loop.OnIdle([this] {
+    if (loop_) shortcuts_.Dispatch();
+  });
+}
+
+bool WaylandDesktop::BindHotKeys(std::string& error) {
+  std::vector<std::pair<std::string, std::string>> shortcuts;
+  for (const auto& [name, key] : hotKeys_)
+    shortcuts.emplace_back(name, "F" + std::to_string(FunctionKeyNumber(key)));
+  return shortcuts_.Bind(shortcuts, error, [this] {
+    if (loop_) loop_->ProcessPending();
+  });
+}
+
+bool WaylandDesktop::RegisterHotKey(const std::string& name, Key key) {
+  const int number = FunctionKeyNumber(key);
+  if (number < 1 || number > 24 || !shortcuts_.Available()) return false;
+  hotKeys_[name] = key;
+  std::string error;
+  if (BindHotKeys(error)) return true;
+  std::fprintf(stderr, "ostrane: the desktop did not bind %s as a global shortcut: %s\n",
+               name.c_str(), error.c_str());
+  hotKeys_.erase(name);
+  return false;
+}
+
+void WaylandDesktop::UnregisterHotKey(const std::string& name) {
+  if (hotKeys_.erase(name) == 0) return;
+  // The portal cannot unbind one shortcut; the others stay bound until none remain.
+  if (hotKeys_.empty()) shortcuts_.Close();
 }
 
 bool WaylandDesktop::ShellOpen(const std::string& target) {

@@ -1,15 +1,17 @@
 // The desktop of a Wayland session, through the desktop portal: one remote-desktop session,
 // asked for when capture or input is first needed, gives a screen-cast of the monitor (read
-// from PipeWire) and a virtual pointer on it. Ordinary programs cannot grab keys there, so the
-// hot keys are not global.
+// from PipeWire) and a virtual pointer on it. Ordinary programs cannot grab keys there: the hot
+// keys are global only where the portal offers global shortcuts.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/wayland/GlobalShortcuts.h"
 #include "platform/wayland/PipeWireFrames.h"
 #include "platform/wayland/PortalSession.h"
 
@@ -43,15 +45,20 @@ class WaylandDesktop : public Desktop {
   // Starts the portal session unless one runs, keeping the windows alive while the user
   // answers the consent dialog.
   bool RequestAccess(std::string& message) override;
-  bool HotKeysAreGlobal() const override { return false; }
+  // True while the portal holds the keys; otherwise the windows take F9 and F10 themselves.
+  bool HotKeysAreGlobal() const override { return shortcuts_.Bound(); }
 
-  void JoinEventLoop(EventLoop& loop) override { loop_ = &loop; }
+  // Activations are read from the loop: its descriptor wakes the loop when one arrives.
+  void JoinEventLoop(EventLoop& loop) override;
   void LeaveEventLoop() override { loop_ = nullptr; }
   void SetOwnerWindow(uintptr_t) override {}
-  // No global keys: refused, and the windows take F9 and F10 themselves.
-  bool RegisterHotKey(const std::string&, Key) override { return false; }
-  void UnregisterHotKey(const std::string&) override {}
-  void SetHotKeyHandler(std::function<void(Key)>) override {}
+  // Binds the key as a portal shortcut named `name`, with the key as its preferred trigger;
+  // false where the portal has no global shortcuts or refuses.
+  bool RegisterHotKey(const std::string& name, Key key) override;
+  void UnregisterHotKey(const std::string& name) override;
+  void SetHotKeyHandler(std::function<void(Key)> handler) override {
+    hotKeyHandler_ = std::move(handler);
+  }
   bool ShellOpen(const std::string& target) override;
 
  private:
@@ -59,7 +66,14 @@ class WaylandDesktop : public Desktop {
   std::shared_ptr<const CapturedFrame> FrameNotBefore(Clock::time_point notBefore);
   void EndSession();
 
+  bool BindHotKeys(std::string& error);
+
   EventLoop* loop_ = nullptr;
+  bool watching_ = false;
+  // Declared before the shortcuts, whose activations read them, so that they outlive them.
+  std::map<std::string, Key> hotKeys_;
+  std::function<void(Key)> hotKeyHandler_;
+  GlobalShortcuts shortcuts_;
   PortalSession session_;
   PipeWireFrames frames_;
   bool streaming_ = false;

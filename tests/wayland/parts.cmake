@@ -11,6 +11,16 @@ if(TARGET platform_wayland_parts)
                                                     GTest::gtest_main)
   gtest_discover_tests(wayland_parts_tests DISCOVERY_MODE PRE_TEST)
 
+  # The portal's global shortcuts, through the backend: a program of its own, since it keeps one
+  # private bus for all its tests.
+  if(TARGET platform_wayland)
+    add_executable(wayland_global_shortcuts_tests ${CMAKE_CURRENT_LIST_DIR}/global_shortcuts_test.cpp)
+    target_link_libraries(wayland_global_shortcuts_tests PRIVATE platform_wayland
+                                                                 PkgConfig::WL_PARTS_GIO GTest::gtest_main)
+    gtest_discover_tests(wayland_global_shortcuts_tests DISCOVERY_MODE PRE_TEST
+                         TEST_PREFIX global_shortcuts.)
+  endif()
+
   find_package(Qt6 REQUIRED COMPONENTS Gui)
   add_executable(wayland_portal_live_test ${CMAKE_CURRENT_LIST_DIR}/portal_live_test.cpp)
   target_link_libraries(wayland_portal_live_test PRIVATE platform_wayland_parts GTest::gtest

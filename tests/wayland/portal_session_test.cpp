@@ -1,83 +1,23 @@
 // PortalSession where there is nothing to talk to: no session bus, a bus without the portal, and
 // portals that lack an interface or the device or source it needs. Each must end in NoPortal
 // with the missing piece named, at once rather than after the consent timeout.
-#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/wayland/PortalSession.h"
-
-extern char** environ;
+#include "tests/wayland/PortalTestBus.h"
 
 namespace ostrane::platform::wayland {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A session bus of the test's own, ended with the test. It starts no services: a real portal
-// must not be activated in the portal's place.
-class PrivateBus {
- public:
-  PrivateBus() {
-    char pattern[] = "/tmp/ostrane-bus.XXXXXX";
-    if (!mkdtemp(pattern)) return;
-    dir_ = pattern;
-    const std::string socket = dir_ + "/bus";
-    const std::string config = dir_ + "/bus.conf";
-    std::ofstream(config)
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-           "Configuration 1.0//EN\" "
-           "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
-           "<busconfig><type>session</type><listen>unix:path="
-        << socket
-        << "</listen><auth>EXTERNAL</auth><policy context='default'>"
-           "<allow send_destination='*' eavesdrop='true'/><allow eavesdrop='true'/>"
-           "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>";
-    const std::string configArg = "--config-file=" + config;
-    const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", nullptr};
-    // Its complaints about limits it may not raise are noise here.
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    const int spawned =
-        posix_spawnp(&pid_, "dbus-daemon", &quiet, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) {
-      pid_ = 0;
-      return;
-    }
-    for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
-    if (std::filesystem::exists(socket)) address_ = "unix:path=" + socket;
-  }
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-  const std::string& Address() const { return address_; }
-
- private:
-  pid_t pid_ = 0;
-  std::string dir_;
-  std::string address_;
-};
-
-// The portal's object with the interfaces asked for, served on a thread of its own.
+// The portal's object with the interfaces asked for.
 class FakePortal {
  public:
   FakePortal(const std::string& address, bool remoteDesktop, guint32 devices, bool screenCast,
@@ -97,77 +37,40 @@ class FakePortal {
           "<property name='version' type='u' access='read'/></interface>";
     }
     xml += "</node>";
-    thread_ = std::thread([this, address, xml] { Serve(address, xml); });
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [this] { return started_; });
+    node_ = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
+    service_ = std::make_unique<testbus::PortalService>(address, [this](GDBusConnection* bus) {
+      static const GDBusInterfaceVTable vtable = {
+          nullptr,
+          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,
+             GError**, gpointer data) -> GVariant* {
+            auto* self = static_cast<FakePortal*>(data);
+            if (g_str_equal(property, "AvailableDeviceTypes")) {
+              return g_variant_new_uint32(self->devices_);
+            }
+            if (g_str_equal(property, "AvailableSourceTypes")) {
+              return g_variant_new_uint32(self->sources_);
+            }
+            return g_variant_new_uint32(1);
+          },
+          nullptr,
+          {}};
+      std::vector<guint> objects;
+      for (GDBusInterfaceInfo** iface = node_->interfaces; *iface; ++iface) {
+        objects.push_back(g_dbus_connection_register_object(
+            bus, "/org/freedesktop/portal/desktop", *iface, &vtable, this, nullptr, nullptr));
+      }
+      return objects;
+    });
   }
   ~FakePortal() {
-    g_main_loop_quit(loop_);
-    thread_.join();
+    service_.reset();
+    g_dbus_node_info_unref(node_);
   }
 
  private:
-  void Serve(const std::string& address, const std::string& xml) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    loop_ = g_main_loop_new(context, FALSE);
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
-    std::vector<guint> objects;
-    static const GDBusInterfaceVTable vtable = {
-        nullptr,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,
-           GError**, gpointer data) -> GVariant* {
-          auto* self = static_cast<FakePortal*>(data);
-          if (g_str_equal(property, "AvailableDeviceTypes")) {
-            return g_variant_new_uint32(self->devices_);
-          }
-          if (g_str_equal(property, "AvailableSourceTypes")) {
-            return g_variant_new_uint32(self->sources_);
-          }
-          return g_variant_new_uint32(1);
-        },
-        nullptr,
-        {}};
-    for (GDBusInterfaceInfo** iface = node->interfaces; bus && *iface; ++iface) {
-      objects.push_back(g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop",
-                                                          *iface, &vtable, this, nullptr, nullptr));
-    }
-    if (bus) {
-      GVariant* reply = g_dbus_connection_call_sync(
-          bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-          "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 0u), nullptr,
-          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-      if (reply) g_variant_unref(reply);
-    }
-    {
-      std::lock_guard lock(mutex_);
-      started_ = true;
-    }
-    ready_.notify_all();
-    g_main_loop_run(loop_);
-    for (guint id : objects)
-      g_dbus_connection_unregister_object(bus, id);
-    if (bus) {
-      g_dbus_connection_close_sync(bus, nullptr, nullptr);
-      g_object_unref(bus);
-    }
-    g_dbus_node_info_unref(node);
-    g_main_loop_unref(loop_);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
-  }
-
   guint32 devices_, sources_;
-  std::thread thread_;
-  GMainLoop* loop_ = nullptr;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  bool started_ = false;
+  GDBusNodeInfo* node_ = nullptr;
+  std::unique_ptr<testbus::PortalService> service_;
 };
 
 TEST(PortalSession, UnusableBeforeStart) {
@@ -199,7 +102,7 @@ TEST(PortalSession, NamesWhatIsMissing) {
     EXPECT_NE(error.find("no D-Bus session bus"), std::string::npos) << error;
   }
 
-  PrivateBus bus;
+  testbus::PrivateBus bus;
   if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon could not be started";
   setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
   {
