@@ -137,6 +137,19 @@ class Desktop {
   virtual bool ShellOpen(const std::string& target) = 0;
 };
 
+// The part of a capture rectangle (x, y, w, h) that lies on a screen of size `screen`; empty
+// (Width 0) when none does. Before the copy, everything of `bits` (h rows of lineBytes) that the
+// part will not fill is zeroed, so that what lies off the screen reads black: all of it when
+// the rectangle is not wholly on the screen, else only the padding after each row.
+struct ScreenArea {
+  int32_t X = 0;
+  int32_t Y = 0;
+  int32_t Width = 0;
+  int32_t Height = 0;
+};
+ScreenArea PrepareCapture(const ScreenSize& screen, int32_t x, int32_t y, int32_t w, int32_t h,
+                          uint8_t* bits, int32_t lineBytes);
+
 // A frame of the whole screen read through Capture: for backends without a faster way.
 bool CaptureFrameByCapture(Desktop& desktop, Frame& frame);
 

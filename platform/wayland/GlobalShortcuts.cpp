@@ -6,30 +6,18 @@
 #include <atomic>
 #include <set>
 
+#include "platform/wayland/PortalGLib.h"
+
 namespace ostrane::platform::wayland {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
-constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
-// How often a wait wakes to call the caller's idle work.
-constexpr guint kTickMs = 10;
 // The portal answers a method at once; only the Response may take the user's time.
 constexpr gint kCallTimeoutMs = 5000;
 constexpr gint kCloseTimeoutMs = 1000;
-
-struct ErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-
-struct VariantUnref {
-  void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
 
 // Tokens unique within the process, so that two objects never wait on the same request path.
 std::string NextToken(const char* kind) {

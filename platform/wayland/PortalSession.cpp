@@ -6,34 +6,22 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/wayland/PortalGLib.h"
+
 namespace ostrane::platform::wayland {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
-constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
 constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 constexpr int32_t kLeftButton = 0x110;  // BTN_LEFT of linux/input-event-codes.h
-// How often the wait for the portal wakes to call the caller's idle work.
-constexpr guint kTickMs = 10;
 // The portal may be started by the bus on the first call, which takes a moment.
 constexpr auto kProbeTimeout = std::chrono::seconds(25);
 // The portal's device and source bits.
 constexpr guint32 kPointerDevice = 2;
 constexpr guint32 kMonitorSource = 1;
-
-struct ErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-
-struct VariantUnref {
-  void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
 
 // The result of one asynchronous call. When the wait gives up first, the callback, if it ever
 // comes, frees this and releases what the call made.

@@ -274,25 +274,11 @@ CaptureResult X11Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, ui
 
 CaptureResult X11Desktop::CaptureOn(const ScreenSize& screen, int32_t x, int32_t y, int32_t w,
                                     int32_t h, uint8_t* bits, int32_t lineBytes) {
-  // Requests reaching past the root window raise BadMatch, so only the visible part is asked for.
-  const int64_t x0 = std::max<int64_t>(x, 0);
-  const int64_t y0 = std::max<int64_t>(y, 0);
-  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, screen.Width);
-  const int64_t y1 = std::min<int64_t>(int64_t{y} + h, screen.Height);
-  // Everything outside the screen reads as black, as the Windows copy yields. A rectangle
-  // wholly on the screen is overwritten entirely, row padding aside.
-  const bool inside = x0 == x && y0 == y && x1 == int64_t{x} + w && y1 == int64_t{y} + h;
-  if (!inside) {
-    std::memset(bits, 0, static_cast<size_t>(lineBytes) * static_cast<size_t>(h));
-  } else if (lineBytes > 3 * w) {
-    for (int32_t r = 0; r < h; ++r) {
-      std::memset(bits + static_cast<ptrdiff_t>(r) * lineBytes + 3 * static_cast<ptrdiff_t>(w), 0,
-                  static_cast<size_t>(lineBytes - 3 * w));
-    }
-  }
-  if (x1 <= x0 || y1 <= y0) return CaptureResult::Ok;
-  const auto cx = static_cast<int32_t>(x0), cy = static_cast<int32_t>(y0);
-  const auto cw = static_cast<int32_t>(x1 - x0), ch = static_cast<int32_t>(y1 - y0);
+  // Requests reaching past the root window raise BadMatch, so only the visible part is asked
+  // for; the rest reads black, as the Windows copy yields.
+  const ScreenArea area = PrepareCapture(screen, x, y, w, h, bits, lineBytes);
+  if (area.Width == 0) return CaptureResult::Ok;
+  const int32_t cx = area.X, cy = area.Y, cw = area.Width, ch = area.Height;
 
   bool grabbed = false;
   Image image;
