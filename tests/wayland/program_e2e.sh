@@ -11,6 +11,7 @@
 #            find scope the dragged corners in screen pixels
 #
 #   tests/wayland/program_e2e.sh PROGRAM TOOLS_DIR [RUNS]
+#   tests/wayland/program_e2e.sh --self-check      (its waits last what they ask for)
 #
 # TOOLS_DIR holds consent_helper, wl_input and click_target. One line per scenario and run, then
 # "N passed, N failed". A failed scenario's frames, logs and steps are kept under OSTRANE_WL_KEEP
@@ -32,6 +33,37 @@ readonly SCREEN_PATTERN=(1400 800) SCREEN_REST=(1700 950) DRAG=(1350 760 1490 87
 # Screen comparisons pass over differences this small: mutter's software renderer repaints the
 # desktop's background with a faint noise.
 readonly TOLERANCE=24
+
+# SECONDS (may have a fraction, such as 2.5) in nanoseconds, in bash's 64-bit arithmetic: awk's
+# printf "%d" stops at 2^31 - 1 in mawk, which cut every wait to 2.1 s.
+nanoseconds() {
+  [[ $1 =~ ^([0-9]+)(\.([0-9]{1,9}))?$ ]] || { echo "not a number of seconds: '$1'" >&2; return 2; }
+  local fraction=${BASH_REMATCH[3]}000000000
+  echo $((10#${BASH_REMATCH[1]} * 1000000000 + 10#${fraction:0:9}))
+}
+# Polls every 50 ms until COMMAND succeeds; false once SECONDS have passed.
+wait_for() {
+  local until
+  until=$(nanoseconds "$1") || return 2
+  until=$(($(date +%s%N) + until))
+  shift
+  until "$@"; do
+    [ "$(date +%s%N)" -lt $until ] || return 1
+    sleep 0.05
+  done
+}
+
+# The script's own check, without a session: a wait for something that never happens lasts what
+# it asks for, neither less (a capped deadline) nor much more.
+if [ "${1:-}" = --self-check ]; then
+  began=$(date +%s%N)
+  wait_for 3 false && { echo "wait_for 3 false succeeded" >&2; exit 1; }
+  took=$((($(date +%s%N) - began) / 1000000))
+  echo "wait_for 3 false gave up after $took ms"
+  [ "$(nanoseconds 10)" = 10000000000 ] && [ "$(nanoseconds 2.5)" = 2500000000 ] &&
+    [ $took -ge 3000 ] && [ $took -lt 30000 ]
+  exit
+fi
 
 if [ "${1:-}" != --inside ]; then
   # ---- Outside: one session per scenario and run, as the caller (root in CI).
@@ -111,17 +143,6 @@ cleanup() {
   wait 2>/dev/null
 }
 trap cleanup EXIT
-
-# Polls every 50 ms until COMMAND succeeds; false once SECONDS (may have a fraction) have passed.
-wait_for() {
-  local until
-  until=$(($(date +%s%N) + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000000000 }')))
-  shift
-  until "$@"; do
-    [ "$(date +%s%N)" -lt $until ] || return 1
-    sleep 0.05
-  done
-}
 
 # One command to wl_input; its answer is left in $reply. wl_input gives each command 10 s.
 reply=""
