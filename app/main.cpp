@@ -1,10 +1,11 @@
-// Program body: open the desktop the loader picks, read the screen size once, create the windows
-// and run the event loop until the main window closes.
+// Program body: open the desktop the loader picks, read the screen size and the search level once,
+// create the windows and run the event loop until the main window closes.
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "engine/BitmapData.h"
+#include "engine/search/Options.h"
 #include "platform/Backends.h"
 #include "ui/Application.h"
 #include "ui/DesktopGlue.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   ui::PrepareWindowSystem(*opened.Backend);
   platform::SetActiveDesktop(&desktop);
   InitScreenMetrics();
+  // The search's vector level is the environment's to lower, read here once.
+  search::SearchOptions search;
+  search.level = search::LevelFromEnvironment();
 
   int status = 0;
   {
@@ -31,7 +35,7 @@ int main(int argc, char** argv) {
     ui::TApplication::setStyle(QStringLiteral("Fusion"));
     ui::QtEventLoop loop;
     desktop.JoinEventLoop(loop);
-    auto mainWindow = std::make_unique<ui::TfmMian>();
+    auto mainWindow = std::make_unique<ui::TfmMian>(nullptr, search);
     auto picker = std::make_unique<ui::TfmCopy>(mainWindow.get());
     ui::StartStatusReport(*mainWindow);
     mainWindow->show();

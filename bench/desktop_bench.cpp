@@ -26,11 +26,15 @@ using platform::x11::X11Desktop;
 
 X11Desktop* g_desktop = nullptr;
 
+bool Copy(TBDBitmapData& bitmap, int32_t x, int32_t y, int32_t w, int32_t h) {
+  return bitmap.CopyFromScreen(*g_desktop, {bench::kScreenW, bench::kScreenH}, x, y, w, h);
+}
+
 void Capture(benchmark::State& state, bool shared) {
   g_desktop->SetUseSharedMemory(shared);
   for (auto _ : state) {
     TBDBitmapData screen;
-    benchmark::DoNotOptimize(screen.CopyFromScreen(0, 0, bench::kScreenW, bench::kScreenH));
+    benchmark::DoNotOptimize(Copy(screen, 0, 0, bench::kScreenW, bench::kScreenH));
   }
   g_desktop->SetUseSharedMemory(true);
 }
@@ -40,12 +44,10 @@ const ScreenRect kClick{0, 0, bench::kScreenW, bench::kScreenH};
 
 // The pass as before: both captures, the scan, the click.
 void ScanPass(int32_t similarPercent, int32_t& count) {
-  platform::Desktop& desktop = platform::ActiveDesktop();
+  platform::Desktop& desktop = *g_desktop;
   TBDBitmapData hay, needle;
-  if (hay.CopyFromScreen(kClick.Left, kClick.Top, kClick.Right - kClick.Left,
-                         kClick.Bottom - kClick.Top) &&
-      needle.CopyFromScreen(kFind.Left, kFind.Top, kFind.Right - kFind.Left,
-                            kFind.Bottom - kFind.Top)) {
+  if (Copy(hay, kClick.Left, kClick.Top, kClick.Right - kClick.Left, kClick.Bottom - kClick.Top) &&
+      Copy(needle, kFind.Left, kFind.Top, kFind.Right - kFind.Left, kFind.Bottom - kFind.Top)) {
     int32_t x, y;
     const int32_t t = ToleranceForSimilarity(similarPercent);
     const bool found = similarPercent == 100
@@ -61,11 +63,16 @@ void ScanPass(int32_t similarPercent, int32_t& count) {
   }
 }
 
+void FastPass(int32_t similarPercent, int32_t& count) {
+  const PassInput input{kFind, kClick, similarPercent, {bench::kScreenW, bench::kScreenH}, {}};
+  ClickPass(*g_desktop, input, {}, count);
+}
+
 void Pass(benchmark::State& state, int32_t similarPercent, bool fast) {
   int32_t count = 0;
   for (auto _ : state) {
     if (fast) {
-      ClickPass(kFind, kClick, similarPercent, count);
+      FastPass(similarPercent, count);
     } else {
       ScanPass(similarPercent, count);
     }
@@ -81,7 +88,7 @@ void PassAfterIdle(benchmark::State& state, bool fast) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const auto start = std::chrono::steady_clock::now();
     if (fast) {
-      ClickPass(kFind, kClick, 100, count);
+      FastPass(100, count);
     } else {
       ScanPass(100, count);
     }

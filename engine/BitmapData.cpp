@@ -139,11 +139,6 @@ bool TBDBitmapData::SetSize(int32_t w, int32_t h) {
   return true;
 }
 
-bool TBDBitmapData::CopyFromScreen(int32_t x, int32_t y, int32_t w, int32_t h) {
-  return CopyFromScreen(platform::ActiveDesktop(), {ScreenMetrics.Width, ScreenMetrics.Height}, x,
-                        y, w, h);
-}
-
 bool TBDBitmapData::CopyFromScreen(platform::Desktop& desktop, const platform::ScreenSize& screen,
                                    int32_t x, int32_t y, int32_t w, int32_t h) {
   if (x < 0 || x >= screen.Width) x = 0;
@@ -166,6 +161,7 @@ bool TBDBitmapData::CopyFromScreen(platform::Desktop& desktop, const platform::S
       LastError = bitmap_errors::kCaptureFailed;
       return false;
     case platform::CaptureResult::ReadFailed:
+    case platform::CaptureResult::Cancelled:  // the pass says why; the bitmap has no picture
       break;
   }
   LastError = bitmap_errors::kReadFailed;
@@ -188,19 +184,9 @@ bool TBDBitmapData::MatchAtWithTolerance(const TBDBitmapData& needle,
   });
 }
 
-bool TBDBitmapData::FindImage(const TBDBitmapData& needle, int32_t& x, int32_t& y) const {
-  return search::Find(*this, needle, nullptr, x, y);
-}
-
 bool TBDBitmapData::FindImage(const TBDBitmapData& needle, const search::SearchOptions& options,
                               int32_t& x, int32_t& y) const {
   return search::Find(*this, needle, nullptr, options, x, y);
-}
-
-bool TBDBitmapData::FindImageWithTolerance(const TBDBitmapData& needle,
-                                           const TColorTolerance& tolerance, int32_t& x,
-                                           int32_t& y) const {
-  return search::Find(*this, needle, &tolerance, x, y);
 }
 
 bool TBDBitmapData::FindImageWithTolerance(const TBDBitmapData& needle,

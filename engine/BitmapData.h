@@ -58,18 +58,14 @@ class TBDBitmapData {
   // the screen's edge; then the rectangle is read from `desktop`.
   bool CopyFromScreen(platform::Desktop& desktop, const platform::ScreenSize& screen, int32_t x,
                       int32_t y, int32_t w, int32_t h);
-  // The same on the active desktop against ScreenMetrics.
-  bool CopyFromScreen(int32_t x, int32_t y, int32_t w, int32_t h);
 
   bool MatchAt(const TBDBitmapData& needle, int32_t x, int32_t y) const;
   bool MatchAtWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
                             int32_t x, int32_t y) const;
-  // With the process's default search options, or with the given ones.
-  bool FindImage(const TBDBitmapData& needle, int32_t& x, int32_t& y) const;
+  // The first offset, in scan order, at which the needle matches; `options` say how to search
+  // (the answer is the same whatever they say).
   bool FindImage(const TBDBitmapData& needle, const search::SearchOptions& options, int32_t& x,
                  int32_t& y) const;
-  bool FindImageWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
-                              int32_t& x, int32_t& y) const;
   bool FindImageWithTolerance(const TBDBitmapData& needle, const TColorTolerance& tolerance,
                               const search::SearchOptions& options, int32_t& x, int32_t& y) const;
 

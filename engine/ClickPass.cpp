@@ -17,15 +17,40 @@ bool CopyScope(TBDBitmapData& bitmap, platform::Desktop& desktop,
                                WrapSub(scope.Right, scope.Left), WrapSub(scope.Bottom, scope.Top));
 }
 
-}  // namespace
+// The desktop's pass lasts exactly as long as this object, however the pass ends.
+class PassScope {
+ public:
+  PassScope(platform::Desktop& desktop, const platform::CancelFlag& cancel) : desktop_(desktop) {
+    desktop_.BeginPass(cancel);
+  }
+  ~PassScope() { desktop_.EndPass(); }
+  PassScope(const PassScope&) = delete;
+  PassScope& operator=(const PassScope&) = delete;
 
-ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
-  // Both bitmaps are fresh for every pass: what the find scope shows now is what is looked for.
-  desktop.BeginPass();
+ private:
+  platform::Desktop& desktop_;
+};
+
+PassResult Failed(const TBDBitmapData& bitmap, const platform::CancelFlag& cancel) {
+  PassResult result;
+  if (cancel.Cancelled()) {
+    result.Outcome = PassOutcome::Cancelled;
+  } else {
+    result.Outcome = PassOutcome::CaptureFailed;
+    result.Error = bitmap.LastError;
+  }
+  return result;
+}
+
+// Both bitmaps are fresh for every pass: what the find scope shows now is what is looked for.
+PassResult LocateInPass(platform::Desktop& desktop, const PassInput& input,
+                        const platform::CancelFlag& cancel) {
   TBDBitmapData haystack;
-  if (!CopyScope(haystack, desktop, input.Screen, input.ClickScope)) return {};
+  if (!CopyScope(haystack, desktop, input.Screen, input.ClickScope)) {
+    return Failed(haystack, cancel);
+  }
   TBDBitmapData needle;
-  if (!CopyScope(needle, desktop, input.Screen, input.FindScope)) return {};
+  if (!CopyScope(needle, desktop, input.Screen, input.FindScope)) return Failed(needle, cancel);
 
   int32_t x = -1;
   int32_t y = -1;
@@ -36,45 +61,51 @@ ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
     const int32_t t = ToleranceForSimilarity(input.SimilarPercent);
     found = haystack.FindImageWithTolerance(needle, TColorTolerance{t, t, t}, input.Search, x, y);
   }
-  if (!found) return {};
-
-  // The scope's corner is added as entered, even where the capture was moved to column or row 0.
-  return {WrapAdd(WrapAdd(x, needle.Width / 2), input.ClickScope.Left),
-          WrapAdd(WrapAdd(y, needle.Height / 2), input.ClickScope.Top)};
-}
-
-PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input) {
   PassResult result;
-  result.Target = LocateTarget(desktop, input);
-  if (result.Target.X == -1) return result;
-  desktop.MovePointer(result.Target.X, result.Target.Y);
-  desktop.LeftButtonDown();
-  desktop.LeftButtonUp();
-  result.Clicked = true;
+  if (!found) return result;
+  // The scope's corner is added as entered, even where the capture was moved to column or row 0.
+  result.Target = {WrapAdd(WrapAdd(x, needle.Width / 2), input.ClickScope.Left),
+                   WrapAdd(WrapAdd(y, needle.Height / 2), input.ClickScope.Top)};
+  // Only X is tested: a match whose X is exactly -1 counts as not found.
+  if (result.Target.X != -1) result.Outcome = PassOutcome::Found;
   return result;
 }
 
-PassInput ProgramPassInput(const ScreenRect& findScope, const ScreenRect& clickScope,
-                           int32_t similarPercent) {
-  PassInput input;
-  input.FindScope = findScope;
-  input.ClickScope = clickScope;
-  input.SimilarPercent = similarPercent;
-  input.Screen = {ScreenMetrics.Width, ScreenMetrics.Height};
-  return input;
+}  // namespace
+
+PassResult Locate(platform::Desktop& desktop, const PassInput& input,
+                  const platform::CancelFlag& cancel) {
+  const PassScope scope(desktop, cancel);
+  return LocateInPass(desktop, input, cancel);
 }
 
-ScreenPoint LocateTarget(const ScreenRect& findScope, const ScreenRect& clickScope,
-                         int32_t similarPercent) {
-  return LocateTarget(platform::ActiveDesktop(),
-                      ProgramPassInput(findScope, clickScope, similarPercent));
+ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
+  return Locate(desktop, input, platform::CancelFlag{}).Target;
 }
 
-void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_t similarPercent,
-               int32_t& clickCount) {
-  const PassResult result = FindAndClick(platform::ActiveDesktop(),
-                                         ProgramPassInput(findScope, clickScope, similarPercent));
-  if (result.Clicked) clickCount = WrapAdd(clickCount, 1);
+PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input,
+                        const platform::CancelFlag& cancel) {
+  const PassScope scope(desktop, cancel);
+  PassResult result = LocateInPass(desktop, input, cancel);
+  if (result.Outcome != PassOutcome::Found) return result;
+  if (cancel.Cancelled()) {
+    result.Outcome = PassOutcome::Cancelled;
+    return result;
+  }
+  // A button press without its release would leave the button held: the release is sent
+  // whenever the press was taken.
+  const bool moved = desktop.MovePointer(result.Target.X, result.Target.Y);
+  const bool pressed = moved && desktop.LeftButtonDown();
+  const bool released = pressed && desktop.LeftButtonUp();
+  result.Outcome = released ? PassOutcome::Clicked : PassOutcome::ClickRefused;
+  return result;
+}
+
+PassResult ClickPass(platform::Desktop& desktop, const PassInput& input,
+                     const platform::CancelFlag& cancel, int32_t& clickCount) {
+  PassResult result = FindAndClick(desktop, input, cancel);
+  if (result.Clicked()) clickCount = WrapAdd(clickCount, 1);
+  return result;
 }
 
 }  // namespace ostrane

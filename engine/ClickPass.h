@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/Types.h"
 #include "engine/search/Options.h"
@@ -25,25 +26,38 @@ struct PassInput {
   search::SearchOptions Search;
 };
 
-struct PassResult {
-  ScreenPoint Target;  // the centre of the first match, or (-1, -1)
-  bool Clicked = false;
+// What a pass did.
+enum class PassOutcome {
+  NotFound,       // both captures taken, no match (or a match whose X is -1)
+  Found,          // Locate only: a match, where a click would go; nothing done
+  Clicked,        // the pointer moved to the match and the system took the click
+  CaptureFailed,  // a scope could not be captured; nothing was searched
+  ClickRefused,   // a match, but the system did not take the move or a button event
+  Cancelled,      // ended early, before acting: nothing moved, clicked or counted
 };
 
-// Where the needle (find scope) lies in the haystack (click scope) on `desktop`.
+struct PassResult {
+  PassOutcome Outcome = PassOutcome::NotFound;
+  ScreenPoint Target;  // the centre of the first match, or (-1, -1)
+  // For CaptureFailed, the failing bitmap's LastError.
+  std::string Error;
+  bool Clicked() const { return Outcome == PassOutcome::Clicked; }
+};
+
+// Looks for the needle (find scope) in the haystack (click scope) on `desktop` and answers where
+// a click would go, without acting. `cancel` ends it early where the desktop waits.
+PassResult Locate(platform::Desktop& desktop, const PassInput& input,
+                  const platform::CancelFlag& cancel);
+// The centre of the first match, or (-1, -1).
 ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input);
 
-// Locates the target and, when found, moves the pointer there and clicks the left button. The
-// caller counts the click and processes pending messages around the pass.
-PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input);
+// Locates the target and, when found and not cancelled by then, moves the pointer there and
+// clicks the left button.
+PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input,
+                        const platform::CancelFlag& cancel);
 
-// The program's pass: the active desktop, ScreenMetrics and the default search options.
-PassInput ProgramPassInput(const ScreenRect& findScope, const ScreenRect& clickScope,
-                           int32_t similarPercent);
-ScreenPoint LocateTarget(const ScreenRect& findScope, const ScreenRect& clickScope,
-                         int32_t similarPercent);
-// Adds one to `clickCount` for a click.
-void ClickPass(const ScreenRect& findScope, const ScreenRect& clickScope, int32_t similarPercent,
-               int32_t& clickCount);
+// FindAndClick, adding one to `clickCount` for a click the system took.
+PassResult ClickPass(platform::Desktop& desktop, const PassInput& input,
+                     const platform::CancelFlag& cancel, int32_t& clickCount);
 
 }  // namespace ostrane

@@ -62,9 +62,4 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
   return ParallelFind(in, plan, options, t, x, y);
 }
 
-bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
-          const TColorTolerance* tolerance, int32_t& x, int32_t& y, Trace* trace) {
-  return Find(haystack, needle, tolerance, SearchOptions{}, x, y, trace);
-}
-
 }  // namespace ostrane::search

@@ -17,8 +17,4 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
           const TColorTolerance* tolerance, const SearchOptions& options, int32_t& x, int32_t& y,
           Trace* trace = nullptr);
 
-// With the process's default options.
-bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
-          const TColorTolerance* tolerance, int32_t& x, int32_t& y, Trace* trace = nullptr);
-
 }  // namespace ostrane::search

@@ -34,6 +34,18 @@ enum class CaptureResult {
   Ok,
   CopyFailed,  // the screen could not be copied (the block copy of the screen failed)
   ReadFailed,  // the copy was taken but its pixels could not be read out
+  Cancelled,   // the pass was cancelled while the capture waited for the screen
+};
+
+// Set when a pass must end without acting: Stop, a new Start, picking a scope or the window
+// closing, handled while the pass lets events through. Everything runs in one thread.
+class CancelFlag {
+ public:
+  void Cancel() { cancelled_ = true; }
+  bool Cancelled() const { return cancelled_; }
+
+ private:
+  bool cancelled_ = false;
 };
 
 // The keys a program may ask for system-wide: the function keys, without modifiers. Each
@@ -87,20 +99,32 @@ class Desktop {
   virtual CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                 int32_t lineBytes) = 0;
 
-  // A pass is about to capture: what it captures from now on shows the screen as it is at this
+  // A pass is about to capture: what it captures until EndPass shows the screen as it is at this
   // moment or later. Captures of one pass may share one picture; a desktop that reads the
-  // screen straight away needs nothing here.
-  virtual void BeginPass() {}
+  // screen straight away needs nothing here. A desktop that waits inside a capture gives up with
+  // CaptureResult::Cancelled once `cancel` is set; it must not keep `cancel` past EndPass.
+  virtual void BeginPass(const CancelFlag& cancel) { (void)cancel; }
+  // The pass has ended, however it ended: a later capture looks at the screen anew.
+  virtual void EndPass() {}
 
   // The freeze-frame: the whole primary screen, its size read afresh. False when it cannot be
   // taken.
   virtual bool CaptureFrame(Frame& frame) = 0;
 
-  // Moves the pointer to the screen point (x, y).
-  virtual void MovePointer(int32_t x, int32_t y) = 0;
-  // The left button, pressed and released where the pointer is.
-  virtual void LeftButtonDown() = 0;
-  virtual void LeftButtonUp() = 0;
+  // Moves the pointer to the screen point (x, y). False when the system did not take the move.
+  virtual bool MovePointer(int32_t x, int32_t y) = 0;
+  // The left button, pressed and released where the pointer is; false when the system did not
+  // take the event (where the system gives no answer, true).
+  virtual bool LeftButtonDown() = 0;
+  virtual bool LeftButtonUp() = 0;
+
+  // Reports where the user's pointer is whenever the desktop learns it, from the program's
+  // loop; nullptr for none. False where the desktop cannot tell (then nothing is reported).
+  // It gives a way to stop that needs no keys where the keys cannot be global.
+  virtual bool WatchPointer(std::function<void(int32_t x, int32_t y)> moved) {
+    (void)moved;
+    return false;
+  }
 
   // Asks for what capture and input need before their first use: on a desktop that grants them
   // per session (a portal), the user's consent. True at once where nothing is needed. False
@@ -128,6 +152,18 @@ class Desktop {
   // the focus. `name` identifies the registration (registering a name again replaces it).
   // Registration fails, harmlessly, when another program holds the key.
   virtual bool RegisterHotKey(const std::string& name, Key key) = 0;
+  // Several keys at once, for a desktop that asks the user once for the whole set; whether each
+  // was registered, in order.
+  struct HotKey {
+    std::string Name;
+    Key Code = Key::NoKey;
+  };
+  virtual std::vector<bool> RegisterHotKeys(const std::vector<HotKey>& keys) {
+    std::vector<bool> registered;
+    for (const HotKey& key : keys)
+      registered.push_back(RegisterHotKey(key.Name, key.Code));
+    return registered;
+  }
   virtual void UnregisterHotKey(const std::string& name) = 0;
   // Receives every press of a registered key; nullptr for none.
   virtual void SetHotKeyHandler(std::function<void(Key)> handler) = 0;

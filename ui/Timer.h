@@ -10,20 +10,22 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/PassRunner.h"
+
 namespace ostrane::ui {
 
-class TTimer : public QObject {
+class TTimer : public QObject, public PassTimer {
  public:
   using Clock = std::chrono::steady_clock;
 
   explicit TTimer(QObject* parent = nullptr);
 
-  void SetInterval(int32_t ms) { SetInterval(static_cast<uint32_t>(ms)); }
+  void SetInterval(int32_t ms) override { SetInterval(static_cast<uint32_t>(ms)); }
   void SetInterval(uint32_t ms);
   uint32_t Interval() const { return interval_; }
 
-  void SetEnabled(bool enabled);
-  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled) override;
+  bool Enabled() const override { return enabled_; }
 
   // Whether a countdown is running (enabled with a non-zero interval), and when it ends.
   bool Armed() const { return armed_; }

@@ -4,8 +4,11 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <memory>
 
+#include "engine/PassRunner.h"
 #include "engine/Types.h"
+#include "engine/search/Options.h"
 #include "platform/Desktop.h"
 
 class QAction;
@@ -21,7 +24,8 @@ class TUpDown;
 
 class TfmMian : public QMainWindow {
  public:
-  explicit TfmMian(QWidget* parent = nullptr);
+  // `search` says how the passes search (the program reads its level once at start-up).
+  explicit TfmMian(QWidget* parent = nullptr, const search::SearchOptions& search = {});
   ~TfmMian() override;
 
   // The components, named as in the window's design.
@@ -45,6 +49,8 @@ class TfmMian : public QMainWindow {
   TCaptionButton* btnStop;
   QLabel* Label5;
   QLabel* lblCount;
+  // The status line below the client area: which keys work where, and what went wrong.
+  QLabel* lblStatus;
   TTimer* timerSetPoint;
   QAction* m1;
   QAction* m2;
@@ -65,7 +71,11 @@ class TfmMian : public QMainWindow {
   void WMHotKey(platform::Key key);
 
   // Whether a pass is under way (a tick arriving then is skipped).
-  bool PassRunning() const { return passRunning_; }
+  bool PassRunning() const { return runner_->PassUnderWay(); }
+  // The run behind Start, Stop and the ticks.
+  PassRunner& Runner() { return *runner_; }
+  // What the last pass did (NotFound before the first).
+  PassOutcome LastOutcome() const { return lastOutcome_; }
   // Whether Start's message box is open (a failed Start then opens no second one).
   bool StartMessageOpen() const { return startMessageOpen_; }
 
@@ -75,14 +85,22 @@ class TfmMian : public QMainWindow {
 
  private:
   void BuildComponents();
-  void Start();
+  void FitToContent();
+  // Reads the twelve fields into the settings, each stored as soon as it is read; throws at the
+  // first that cannot be read.
+  void ReadFields();
   void ShowStartMessage();
+  // The status line: the keys' note, and what the last pass could not do.
+  void ShowStatus();
   // Asks the desktop for capture and input where it wants consent first; shows why when it
   // refuses. True when the program may go on.
   bool HaveDesktopAccess();
   void ReleaseHotKeys();
 
-  bool passRunning_ = false;
+  std::unique_ptr<PassRunner> runner_;
+  PassOutcome lastOutcome_ = PassOutcome::NotFound;
+  QString keysNote_;
+  QString passNote_;
   bool startMessageOpen_ = false;
   bool accessPending_ = false;
   bool accessMessageOpen_ = false;
@@ -91,8 +109,11 @@ class TfmMian : public QMainWindow {
   bool closed_ = false;
 };
 
-// Added to the title where F9 and F10 work only while a window of the program has the focus.
-inline constexpr const char* kLocalKeysTitle = " - F9/F10 here only";
+// The status line where F9 and F10 work only while a window of the program has the focus, with
+// and without the corner that stops a run.
+inline constexpr const char* kLocalKeysNote = "F9/F10 work in this window only.";
+inline constexpr const char* kCornerStopNote =
+    " To stop from anywhere, push the pointer into the top-left corner.";
 
 // The message Start shows when a field cannot be read.
 inline constexpr const char* kScopeMessage = "You must define the scope on the screen!";

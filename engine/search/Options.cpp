@@ -15,10 +15,8 @@ Level LevelNamed(const char* name, Level best) {
   return std::min(wanted, best);
 }
 
-Level DefaultLevel() {
-  static const Level level =
-      LevelNamed(std::getenv("OSTRANE_SEARCH_LEVEL"), simd::BestAvailableLevel());
-  return level;
+Level LevelFromEnvironment() {
+  return LevelNamed(std::getenv("OSTRANE_SEARCH_LEVEL"), simd::BestAvailableLevel());
 }
 
 Level UsableLevel(Level wanted) {

@@ -10,9 +10,10 @@
 
 namespace ostrane::search {
 
-// The level the process searches at: the best the processor offers, unless the environment
-// variable OSTRANE_SEARCH_LEVEL (scalar, sse2, avx2) asks for a lower one. Read once.
-Level DefaultLevel();
+// The level the environment variable OSTRANE_SEARCH_LEVEL (scalar, sse2, avx2) asks for, no
+// higher than the processor offers; the best it offers without the variable. The program reads
+// it once at start-up and hands it to its passes.
+Level LevelFromEnvironment();
 
 // The level `name` stands for (scalar, sse2, avx2), no higher than `best`; `best` for a null or
 // unknown name.
@@ -30,7 +31,7 @@ inline constexpr int32_t kDefaultSplitMinRows = 64;
 inline constexpr int32_t kMaxParts = 16;
 
 struct SearchOptions {
-  Level level = DefaultLevel();  // lowered to UsableLevel when the search runs
+  Level level = Level::Avx2;  // lowered to UsableLevel when the search runs
   // The exact search changes to the rolling hash once the work spent on candidates exceeds this
   // many units per haystack pixel.
   double hashSwitchWork = kDefaultHashSwitchWork;

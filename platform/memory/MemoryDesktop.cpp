@@ -29,6 +29,8 @@ void MemoryDesktop::Fill(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t rg
 CaptureResult MemoryDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                      int32_t lineBytes) {
   const int32_t number = CaptureCount++;
+  if (DuringCapture) DuringCapture();
+  if (cancel_ && cancel_->Cancelled()) return CaptureResult::Cancelled;
   const bool armed = FailOnlyCapture < 0 || FailOnlyCapture == number;
   if (armed && FailCopy) return CaptureResult::CopyFailed;
   if (armed && FailRead) return CaptureResult::ReadFailed;
@@ -48,18 +50,24 @@ CaptureResult MemoryDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h,
   return CaptureResult::Ok;
 }
 
-void MemoryDesktop::MovePointer(int32_t x, int32_t y) {
+bool MemoryDesktop::MovePointer(int32_t x, int32_t y) {
+  if (RefuseMove) return false;
   PointerX = x;
   PointerY = y;
   Events.push_back({EventKind::Move, x, y});
+  return true;
 }
 
-void MemoryDesktop::LeftButtonDown() {
+bool MemoryDesktop::LeftButtonDown() {
+  if (RefuseButton) return false;
   Events.push_back({EventKind::LeftDown, PointerX, PointerY});
+  return true;
 }
 
-void MemoryDesktop::LeftButtonUp() {
+bool MemoryDesktop::LeftButtonUp() {
+  if (RefuseButton) return false;
   Events.push_back({EventKind::LeftUp, PointerX, PointerY});
+  return true;
 }
 
 bool MemoryDesktop::RegisterHotKey(const std::string& name, Key key) {

@@ -35,11 +35,23 @@ class MemoryDesktop : public Desktop {
   // When set, only the capture with this zero-based number fails (as FailCopy / FailRead say).
   int32_t FailOnlyCapture = -1;
 
+  // What the system answers to a move or a button event (the event is recorded only when
+  // taken).
+  bool RefuseMove = false;
+  bool RefuseButton = false;
+
   std::vector<Event> Events;
   int32_t CaptureCount = 0;
-  // Passes begun, and the captures made when the last one began.
+  // Passes begun and ended, and the captures made when the last one began.
   int32_t PassesBegun = 0;
+  int32_t PassesEnded = 0;
   int32_t CapturesAtPassStart = -1;
+  // Runs inside every capture, as the events a waiting desktop handles meanwhile; a pass
+  // cancelled by then gets CaptureResult::Cancelled, as from a desktop that waits.
+  std::function<void()> DuringCapture;
+  // Where WatchPointer reports to, once asked (PointerWatchable says whether it may be).
+  bool PointerWatchable = false;
+  std::function<void(int32_t, int32_t)> PointerWatcher;
   int32_t PointerX = 0;
   int32_t PointerY = 0;
 
@@ -65,14 +77,24 @@ class MemoryDesktop : public Desktop {
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
   bool CaptureFrame(Frame& frame) override { return CaptureFrameByCapture(*this, frame); }
-  void BeginPass() override {
+  void BeginPass(const CancelFlag& cancel) override {
     ++PassesBegun;
     CapturesAtPassStart = CaptureCount;
+    cancel_ = &cancel;
   }
-  void MovePointer(int32_t x, int32_t y) override;
+  void EndPass() override {
+    ++PassesEnded;
+    cancel_ = nullptr;
+  }
+  bool MovePointer(int32_t x, int32_t y) override;
   // Recorded at the pointer's position.
-  void LeftButtonDown() override;
-  void LeftButtonUp() override;
+  bool LeftButtonDown() override;
+  bool LeftButtonUp() override;
+  bool WatchPointer(std::function<void(int32_t, int32_t)> moved) override {
+    if (!PointerWatchable) return false;
+    PointerWatcher = std::move(moved);
+    return true;
+  }
   bool RequestAccess(std::string& message) override {
     ++AccessRequests;
     if (!AccessGranted) message = AccessMessage;
@@ -93,6 +115,7 @@ class MemoryDesktop : public Desktop {
   }
 
  private:
+  const CancelFlag* cancel_ = nullptr;
   std::function<void(Key)> handler_;
   int32_t width_;
   int32_t height_;

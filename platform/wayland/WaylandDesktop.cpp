@@ -86,13 +86,22 @@ bool WaylandDesktop::RequestAccess(std::string& message) {
   return true;
 }
 
-void WaylandDesktop::BeginPass() {
+void WaylandDesktop::BeginPass(const CancelFlag& cancel) {
   inPass_ = true;
+  passCancel_ = &cancel;
   passStart_ = Clock::now();
   passFrame_.reset();
 }
 
-std::shared_ptr<const CapturedFrame> WaylandDesktop::FrameNotBefore(Clock::time_point notBefore) {
+void WaylandDesktop::EndPass() {
+  // However the pass ended (a match or none), the next look at the screen is a new one.
+  inPass_ = false;
+  passCancel_ = nullptr;
+  passFrame_.reset();
+}
+
+std::shared_ptr<const CapturedFrame> WaylandDesktop::FrameNotBefore(Clock::time_point notBefore,
+                                                                    bool* cancelled) {
   if (!streaming_) return nullptr;
   if (!session_.Active()) {
     EndSession();
@@ -117,7 +126,12 @@ std::shared_ptr<const CapturedFrame> WaylandDesktop::FrameNotBefore(Clock::time_
     }
     if (Clock::now() >= deadline) return nullptr;
     if (loop_) loop_->ProcessPending();
-    // What ran meanwhile may have ended the session (the program closing, say).
+    // What ran meanwhile may have ended the pass (Stop, say) or the session (the program
+    // closing).
+    if (passCancel_ && passCancel_->Cancelled()) {
+      if (cancelled) *cancelled = true;
+      return nullptr;
+    }
     if (!streaming_) return nullptr;
   }
 }
@@ -126,12 +140,14 @@ CaptureResult WaylandDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h
                                       int32_t lineBytes) {
   if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
   std::shared_ptr<const CapturedFrame> frame;
+  bool cancelled = false;
   if (inPass_) {
-    if (!passFrame_) passFrame_ = FrameNotBefore(passStart_);
+    if (!passFrame_) passFrame_ = FrameNotBefore(passStart_, &cancelled);
     frame = passFrame_;
   } else {
     frame = FrameNotBefore(Clock::now());
   }
+  if (cancelled) return CaptureResult::Cancelled;
   if (!frame) return CaptureResult::CopyFailed;
   return CopyRect(frame->View(), x, y, w, h, bits, lineBytes) ? CaptureResult::Ok
                                                               : CaptureResult::ReadFailed;
@@ -147,30 +163,28 @@ bool WaylandDesktop::CaptureFrame(Frame& out) {
   return CopyRect(frame->View(), 0, 0, out.Width, out.Height, out.Bits.data(), out.LineBytes);
 }
 
-void WaylandDesktop::MovePointer(int32_t x, int32_t y) {
-  // The pass has looked; whatever comes next is a new look at the screen.
-  inPass_ = false;
-  passFrame_.reset();
-  if (!streaming_) return;
+bool WaylandDesktop::MovePointer(int32_t x, int32_t y) {
+  if (!streaming_) return false;
   // The frames are in the monitor's pixels, the portal's pointer in the stream's logical
   // coordinates; they differ by the monitor's scale.
   const PortalStream stream = session_.Stream();
   const VideoFormat format = frames_.Format();
   const double sx = format.Width > 0 ? double(stream.Width) / format.Width : 1.0;
   const double sy = format.Height > 0 ? double(stream.Height) / format.Height : 1.0;
-  session_.MovePointer(x * sx, y * sy);
+  if (!session_.MovePointer(x * sx, y * sy)) return false;
   lastMotion_ = Clock::now();
+  return true;
 }
 
-void WaylandDesktop::LeftButtonDown() {
-  if (!streaming_) return;
+bool WaylandDesktop::LeftButtonDown() {
+  if (!streaming_) return false;
   const auto settled = lastMotion_ + kMotionSettle;
   if (Clock::now() < settled) std::this_thread::sleep_until(settled);
-  session_.Button(true);
+  return session_.Button(true);
 }
 
-void WaylandDesktop::LeftButtonUp() {
-  if (streaming_) session_.Button(false);
+bool WaylandDesktop::LeftButtonUp() {
+  return streaming_ && session_.Button(false);
 }
 
 void WaylandDesktop::JoinEventLoop(EventLoop& loop) {

@@ -35,12 +35,13 @@ class WaylandDesktop : public Desktop {
   // The captures of a pass share the first frame at least as new as the pass's start: a still
   // screen sends no frames, so proving a frame current costs a wait of the stream's settle
   // time, paid once per pass rather than once per capture.
-  void BeginPass() override;
+  void BeginPass(const CancelFlag& cancel) override;
+  void EndPass() override;
   bool CaptureFrame(Frame& frame) override;
   // Screen pixels are the frames' pixels; the portal takes the stream's logical coordinates.
-  void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown() override;
-  void LeftButtonUp() override;
+  bool MovePointer(int32_t x, int32_t y) override;
+  bool LeftButtonDown() override;
+  bool LeftButtonUp() override;
 
   // Starts the portal session unless one runs, keeping the windows alive while the user
   // answers the consent dialog.
@@ -62,8 +63,10 @@ class WaylandDesktop : public Desktop {
   bool ShellOpen(const std::string& target) override;
 
  private:
-  // The newest frame at least as new as `notBefore`; nullptr when there is no running session.
-  std::shared_ptr<const CapturedFrame> FrameNotBefore(Clock::time_point notBefore);
+  // The newest frame at least as new as `notBefore`; nullptr when there is no running session
+  // or the pass was cancelled meanwhile (`cancelled` says which).
+  std::shared_ptr<const CapturedFrame> FrameNotBefore(Clock::time_point notBefore,
+                                                      bool* cancelled = nullptr);
   void EndSession();
 
   bool BindHotKeys(std::string& error);
@@ -79,8 +82,10 @@ class WaylandDesktop : public Desktop {
   bool streaming_ = false;
   ScreenSize outputSize_;
   Clock::time_point lastMotion_;
-  // The pass under way: when it began, and the frame its captures share once taken.
+  // The pass under way: when it began, what cancels it, and the frame its captures share once
+  // taken.
   bool inPass_ = false;
+  const CancelFlag* passCancel_ = nullptr;
   Clock::time_point passStart_;
   std::shared_ptr<const CapturedFrame> passFrame_;
 };

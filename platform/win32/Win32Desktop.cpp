@@ -244,18 +244,20 @@ bool Win32Desktop::CaptureFrame(Frame& frame) {
   return true;
 }
 
-void Win32Desktop::MovePointer(int32_t x, int32_t y) {
-  SetCursorPos(x, y);
+bool Win32Desktop::MovePointer(int32_t x, int32_t y) {
+  return SetCursorPos(x, y) != FALSE;
 }
 
 // Without MOUSEEVENTF_MOVE the click happens at the pointer's position, and the coordinates
 // the call carries are ignored.
-void Win32Desktop::LeftButtonDown() {
+bool Win32Desktop::LeftButtonDown() {
   mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+  return true;
 }
 
-void Win32Desktop::LeftButtonUp() {
+bool Win32Desktop::LeftButtonUp() {
   mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  return true;
 }
 
 void Win32Desktop::JoinEventLoop(EventLoop& loop) {

@@ -32,9 +32,10 @@ class Win32Desktop : public Desktop {
   ScreenSize GetScreenSize() override;
   CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                         int32_t lineBytes) override;
-  void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown() override;
-  void LeftButtonUp() override;
+  bool MovePointer(int32_t x, int32_t y) override;
+  // mouse_event gives no answer: the buttons always report taken.
+  bool LeftButtonDown() override;
+  bool LeftButtonUp() override;
   bool CaptureFrame(Frame& frame) override;
 
   // Hot-key messages reach the owner window through the loop's native messages.

@@ -297,7 +297,7 @@ CaptureResult X11Desktop::CaptureOn(const ScreenSize& screen, int32_t x, int32_t
                                                                       : CaptureResult::ReadFailed;
 }
 
-void X11Desktop::MovePointer(int32_t x, int32_t y) {
+bool X11Desktop::MovePointer(int32_t x, int32_t y) {
   // The protocol carries 16-bit coordinates, so a point far off the screen would wrap around
   // onto it; the nearest screen pixel is where the pointer stops for any other point outside.
   const ScreenSize screen = KnownScreenSize();
@@ -305,18 +305,17 @@ void X11Desktop::MovePointer(int32_t x, int32_t y) {
     x = std::clamp(x, 0, std::max(screen.Width - 1, 0));
     y = std::clamp(y, 0, std::max(screen.Height - 1, 0));
   }
-  if (xtest_) {
-    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
-  } else {
-    XWarpPointer(display_, None, root_, 0, 0, 0, 0, x, y);
-  }
+  const bool sent = xtest_ ? XTestFakeMotionEvent(display_, -1, x, y, CurrentTime) != 0
+                           : XWarpPointer(display_, None, root_, 0, 0, 0, 0, x, y) != 0;
   XFlush(display_);
+  return sent;
 }
 
-void X11Desktop::Button(bool press) {
-  if (!xtest_) return;  // without XTest there is no way to send a click
-  XTestFakeButtonEvent(display_, 1, press ? True : False, CurrentTime);
+bool X11Desktop::Button(bool press) {
+  if (!xtest_) return false;  // without XTest there is no way to send a click
+  const bool sent = XTestFakeButtonEvent(display_, 1, press ? True : False, CurrentTime) != 0;
   XFlush(display_);
+  return sent;
 }
 
 void X11Desktop::JoinEventLoop(EventLoop& loop) {

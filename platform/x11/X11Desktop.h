@@ -27,9 +27,9 @@ class X11Desktop : public Desktop {
                         int32_t lineBytes) override;
   bool CaptureFrame(Frame& frame) override { return CaptureFrameByCapture(*this, frame); }
   // A point off the screen moves the pointer to the nearest screen pixel.
-  void MovePointer(int32_t x, int32_t y) override;
-  void LeftButtonDown() override { Button(true); }
-  void LeftButtonUp() override { Button(false); }
+  bool MovePointer(int32_t x, int32_t y) override;
+  bool LeftButtonDown() override { return Button(true); }
+  bool LeftButtonUp() override { return Button(false); }
 
   // Puts the backend's X error handlers back (the toolkit set its own when it connected),
   // watches the capture connection (a lost server is noticed there first, with our message)
@@ -88,7 +88,7 @@ class X11Desktop : public Desktop {
   ScreenSize KnownScreenSize();
   CaptureResult CaptureOn(const ScreenSize& screen, int32_t x, int32_t y, int32_t w, int32_t h,
                           uint8_t* bits, int32_t lineBytes);
-  void Button(bool press);
+  bool Button(bool press);
 
   _XDisplay* display_;
   unsigned long root_;

@@ -92,6 +92,16 @@ class DesktopConformance : public ::testing::Test {
 
   platform::Desktop& desktop() { return harness_.Desktop(); }
 
+  // A bitmap of the screen rectangle, as a pass takes it.
+  bool Copy(TBDBitmapData& bitmap, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return bitmap.CopyFromScreen(desktop(), screen_, x, y, w, h);
+  }
+  PassResult Pass(const ScreenRect& find, const ScreenRect& click, int32_t similar,
+                  int32_t& count) {
+    return ClickPass(desktop(), PassInput{find, click, similar, screen_, {}},
+                     platform::CancelFlag{}, count);
+  }
+
   // Shows `pixels` at (x, y) and waits until the screen shows them there (a window reaches the
   // screen when its system gets round to it); nullptr when it never does.
   std::unique_ptr<Picture> Show(int x, int y, int w, int h, const std::vector<uint32_t>& pixels) {
@@ -162,7 +172,7 @@ TYPED_TEST_P(DesktopConformance, CaptureIsExactBottomUpAndPadded) {
 
     // The whole picture through the engine: the top row is the last one stored.
     TBDBitmapData b;
-    ASSERT_TRUE(b.CopyFromScreen(401, 302, w, h)) << b.LastError;
+    ASSERT_TRUE(this->Copy(b, 401, 302, w, h)) << b.LastError;
     ASSERT_EQ(b.LineBytes, 112);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
@@ -173,7 +183,7 @@ TYPED_TEST_P(DesktopConformance, CaptureIsExactBottomUpAndPadded) {
     for (const int width : {1, 2, 3, 4, 5, w}) {
       SCOPED_TRACE("width " + std::to_string(width));
       TBDBitmapData part;
-      ASSERT_TRUE(part.CopyFromScreen(401 + w - width, 302 + 1, width, h - 1)) << part.LastError;
+      ASSERT_TRUE(this->Copy(part, 401 + w - width, 302 + 1, width, h - 1)) << part.LastError;
       EXPECT_EQ(part.LineBytes, LineBytesFor(width));
       EXPECT_EQ(part.LinePad, part.LineBytes - 3 * width);
       EXPECT_TRUE(part.LastError.empty());
@@ -222,7 +232,7 @@ TYPED_TEST_P(DesktopConformance, PartsOutsideTheScreenReadAsBlack) {
 
     // Through the engine: a bitmap reaching past the right edge is black beyond it.
     TBDBitmapData b;
-    ASSERT_TRUE(b.CopyFromScreen(W - w, 200, 2 * w, h)) << b.LastError;
+    ASSERT_TRUE(this->Copy(b, W - w, 200, 2 * w, h)) << b.LastError;
     int wrong = 0;
     for (int r = 0; r < h; ++r) {
       for (int c = 0; c < w; ++c)
@@ -281,7 +291,7 @@ TYPED_TEST_P(DesktopConformance, LargeCapturesAreExactWhenTheWorkIsShared) {
     concurrency::SetHelperEnabled(helper);
     this->ForEachCaptureMode([&] {
       TBDBitmapData b;
-      ASSERT_TRUE(b.CopyFromScreen(13, 17, w, h)) << b.LastError;
+      ASSERT_TRUE(this->Copy(b, 13, 17, w, h)) << b.LastError;
       ASSERT_EQ(b.LinePad, 1);
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -298,13 +308,13 @@ TYPED_TEST_P(DesktopConformance, PointerMoveAndClickReachThePictureAtThatPoint) 
   this->desktop().MovePointer(0, 0);
   this->harness_.PumpUntil({}, 100);
 
-  this->desktop().MovePointer(650, 540);
+  EXPECT_TRUE(this->desktop().MovePointer(650, 540)) << "the system took no move";
   EXPECT_TRUE(this->harness_.PumpUntil(
       [&] { return !OfKind(window->Arrivals(), Arrival::Move).empty(); }, 5000))
       << "the pointer never reached the picture";
   // Neither button moves the pointer.
-  this->desktop().LeftButtonDown();
-  this->desktop().LeftButtonUp();
+  EXPECT_TRUE(this->desktop().LeftButtonDown());
+  EXPECT_TRUE(this->desktop().LeftButtonUp());
   ASSERT_TRUE(this->harness_.PumpUntil(
       [&] { return !OfKind(window->Arrivals(), Arrival::Release).empty(); }, 5000))
       << "the click never reached the picture";
@@ -353,7 +363,9 @@ TYPED_TEST_P(DesktopConformance, APassClicksTheCentreOfTheMatch) {
     ASSERT_TRUE(find && click) << "the pictures never showed";
 
     int32_t count = 0;
-    ClickPass({100, 100, 100 + c.nw, 100 + c.nh}, c.clickScope, c.similar, count);
+    EXPECT_EQ(
+        this->Pass({100, 100, 100 + c.nw, 100 + c.nh}, c.clickScope, c.similar, count).Outcome,
+        PassOutcome::Clicked);
     EXPECT_EQ(count, 1);
     ASSERT_TRUE(this->harness_.PumpUntil(
         [&] { return !OfKind(click->Arrivals(), Arrival::Release).empty(); }, 5000))
@@ -379,7 +391,8 @@ TYPED_TEST_P(DesktopConformance, NoMatchClicksNothing) {
   const auto click = this->Show(800, 500, 100, 100, std::vector<uint32_t>(100 * 100, 0x101010));
   ASSERT_TRUE(find && click) << "the pictures never showed";
   int32_t count = 0;
-  ClickPass({100, 100, 116, 116}, {800, 500, 900, 600}, 100, count);
+  EXPECT_EQ(this->Pass({100, 100, 116, 116}, {800, 500, 900, 600}, 100, count).Outcome,
+            PassOutcome::NotFound);
   EXPECT_EQ(count, 0);
   this->harness_.PumpUntil({}, 200);
   EXPECT_TRUE(Buttons(click->Arrivals()).empty());

@@ -29,7 +29,12 @@ TEST(Similarity, ToleranceIsTruncatedNotRounded) {
 
 class ClickPassTest : public ::testing::Test {
  protected:
-  ClickPassTest() : desktop_(400, 300, 0x404040), scope_(desktop_) { InitScreenMetrics(); }
+  ClickPassTest() : desktop_(400, 300, 0x404040) {}
+
+  PassResult Pass(const ScreenRect& find, const ScreenRect& click, int32_t percent, int32_t& count,
+                  const platform::CancelFlag& cancel = {}) {
+    return ClickPass(desktop_, PassInput{find, click, percent, {400, 300}, {}}, cancel, count);
+  }
 
   // A 5 x 7 picture with distinct pixels, shown at (x, y).
   void ShowMark(int32_t x, int32_t y, int32_t delta = 0) {
@@ -45,14 +50,13 @@ class ClickPassTest : public ::testing::Test {
   }
 
   MemoryDesktop desktop_;
-  platform::ScopedActiveDesktop scope_;
   int32_t count_ = 5;
 };
 
 TEST_F(ClickPassTest, ClicksTheCentreOfTheMatchInScreenCoordinates) {
   ShowMark(300, 10);   // the find scope's picture
   ShowMark(110, 220);  // offset (10, 20) inside the click scope at (100, 200)
-  ClickPass({300, 10, 305, 17}, {100, 200, 160, 260}, 100, count_);
+  Pass({300, 10, 305, 17}, {100, 200, 160, 260}, 100, count_);
   EXPECT_EQ(desktop_.Events, Click(112, 223));
   EXPECT_EQ(count_, 6);
 }
@@ -71,7 +75,7 @@ TEST_F(ClickPassTest, SimilarityDecidesWhetherANearMatchIsClicked) {
     ShowMark(300, 10);
     ShowMark(50, 50, c.delta);  // the click scope shows a slightly different copy
     int32_t count = 0;
-    ClickPass({300, 10, 305, 17}, {40, 40, 100, 100}, c.percent, count);
+    Pass({300, 10, 305, 17}, {40, 40, 100, 100}, c.percent, count);
     EXPECT_EQ(count, c.clicks ? 1 : 0) << c.percent << "% delta " << c.delta;
     EXPECT_EQ(desktop_.Events.size(), c.clicks ? 3u : 0u);
   }
@@ -79,7 +83,7 @@ TEST_F(ClickPassTest, SimilarityDecidesWhetherANearMatchIsClicked) {
 
 TEST_F(ClickPassTest, FindScopeInsideClickScopeClicksItsOwnCentre) {
   ShowMark(200, 150);
-  ClickPass({200, 150, 205, 157}, {0, 0, 400, 300}, 100, count_);
+  Pass({200, 150, 205, 157}, {0, 0, 400, 300}, 100, count_);
   EXPECT_EQ(desktop_.Events, Click(202, 153));
 }
 
@@ -87,45 +91,137 @@ TEST_F(ClickPassTest, ScopeCornerIsAddedAsEnteredEvenWhenTheCaptureMoved) {
   // Left -3 is captured from column 0; a 5-wide match at column 0 gives 0 + 2 - 3 = -1,
   // which means "not found": nothing is clicked.
   ShowMark(0, 100);
-  ClickPass({0, 100, 5, 107}, {-3, 90, 60, 130}, 100, count_);
+  Pass({0, 100, 5, 107}, {-3, 90, 60, 130}, 100, count_);
   EXPECT_TRUE(desktop_.Events.empty());
   EXPECT_EQ(count_, 5);
   // Left -2 gives 0: a real click at column 0.
-  ClickPass({0, 100, 5, 107}, {-2, 90, 60, 130}, 100, count_);
+  Pass({0, 100, 5, 107}, {-2, 90, 60, 130}, 100, count_);
   EXPECT_EQ(desktop_.Events, Click(0, 90 + 10 + 3));
 }
 
 TEST_F(ClickPassTest, NothingHappensWithoutAMatchOrACapture) {
   ShowMark(300, 10);
+  ShowMark(20, 20);
   struct Case {
     const char* what;
     bool failCopy, failRead;
     int32_t failOnly;
     ScreenRect clickScope;
+    bool refuseMove, refuseButton;
+    PassOutcome outcome;
+    const std::string& error;
   };
-  for (const Case c : {Case{"no match", false, false, -1, {0, 150, 200, 300}},
-                       Case{"haystack copy", true, false, 0, {0, 0, 400, 300}},
-                       Case{"needle copy", true, false, 1, {0, 0, 400, 300}},
-                       Case{"needle read", false, true, 1, {0, 0, 400, 300}},
-                       Case{"too large", false, false, -1, {0, 0, INT_MAX, 10}}}) {
+  const std::string none;
+  for (const Case c :
+       {Case{"no match",
+             false,
+             false,
+             -1,
+             {0, 150, 200, 300},
+             false,
+             false,
+             PassOutcome::NotFound,
+             none},
+        Case{"haystack copy",
+             true,
+             false,
+             0,
+             {0, 0, 400, 300},
+             false,
+             false,
+             PassOutcome::CaptureFailed,
+             bitmap_errors::kCaptureFailed},
+        Case{"needle copy",
+             true,
+             false,
+             1,
+             {0, 0, 400, 300},
+             false,
+             false,
+             PassOutcome::CaptureFailed,
+             bitmap_errors::kCaptureFailed},
+        Case{"needle read",
+             false,
+             true,
+             1,
+             {0, 0, 400, 300},
+             false,
+             false,
+             PassOutcome::CaptureFailed,
+             bitmap_errors::kReadFailed},
+        Case{"too large",
+             false,
+             false,
+             -1,
+             {0, 0, INT_MAX, 10},
+             false,
+             false,
+             PassOutcome::CaptureFailed,
+             bitmap_errors::kOutOfMemory},
+        // The system refusing the move or the press: found, but neither clicked nor counted.
+        Case{"move refused",
+             false,
+             false,
+             -1,
+             {0, 0, 100, 100},
+             true,
+             false,
+             PassOutcome::ClickRefused,
+             none},
+        Case{"press refused",
+             false,
+             false,
+             -1,
+             {0, 0, 100, 100},
+             false,
+             true,
+             PassOutcome::ClickRefused,
+             none}}) {
     desktop_.Events.clear();
     desktop_.FailCopy = c.failCopy;
     desktop_.FailRead = c.failRead;
     desktop_.FailOnlyCapture = c.failOnly;
+    desktop_.RefuseMove = c.refuseMove;
+    desktop_.RefuseButton = c.refuseButton;
     desktop_.CaptureCount = 0;
-    ClickPass({300, 10, 305, 17}, c.clickScope, 100, count_);
-    EXPECT_TRUE(desktop_.Events.empty()) << c.what;
+    const PassResult result = Pass({300, 10, 305, 17}, c.clickScope, 100, count_);
+    EXPECT_EQ(result.Outcome, c.outcome) << c.what;
+    EXPECT_EQ(result.Error, c.error) << c.what;
     EXPECT_EQ(count_, 5) << c.what;
+    // A refused press sends no release; a refused move sends no button at all.
+    EXPECT_TRUE(desktop_.Events.empty() || (c.refuseButton && desktop_.Events.size() == 1))
+        << c.what;
+    EXPECT_EQ(desktop_.PassesEnded, desktop_.PassesBegun) << c.what << ": the pass ended";
+  }
+}
+
+TEST_F(ClickPassTest, ACancelledPassEndsWithoutActing) {
+  ShowMark(300, 10);
+  ShowMark(20, 20);
+  for (const int32_t cancelAt : {0, 1}) {  // during the haystack's capture, or the needle's
+    desktop_.Events.clear();
+    desktop_.CaptureCount = 0;
+    platform::CancelFlag cancel;
+    desktop_.DuringCapture = [&] {
+      if (desktop_.CaptureCount == cancelAt + 1) cancel.Cancel();
+    };
+    EXPECT_EQ(Pass({300, 10, 305, 17}, {0, 0, 100, 100}, 100, count_, cancel).Outcome,
+              PassOutcome::Cancelled)
+        << cancelAt;
+    EXPECT_TRUE(desktop_.Events.empty()) << cancelAt;
+    EXPECT_EQ(count_, 5) << cancelAt;
+    EXPECT_EQ(desktop_.CaptureCount, cancelAt + 1) << cancelAt << ": nothing captured after";
   }
 }
 
 TEST_F(ClickPassTest, TheNeedleIsTakenAfreshOnEveryPass) {
   ShowMark(300, 10);
   ShowMark(20, 20);
-  EXPECT_EQ(LocateTarget({300, 10, 305, 17}, {0, 0, 100, 100}, 100), (ScreenPoint{22, 23}));
+  const PassInput input{{300, 10, 305, 17}, {0, 0, 100, 100}, 100, {400, 300}, {}};
+  EXPECT_EQ(LocateTarget(desktop_, input), (ScreenPoint{22, 23}));
   // The find scope now shows something that is nowhere in the click scope.
   desktop_.Fill(300, 10, 5, 7, 0x00FF00);
-  EXPECT_EQ(LocateTarget({300, 10, 305, 17}, {0, 0, 100, 100}, 100), (ScreenPoint{-1, -1}));
+  EXPECT_EQ(LocateTarget(desktop_, input), (ScreenPoint{-1, -1}));
 }
 
 TEST_F(ClickPassTest, APassUsesTheDesktopAndScreenItIsGiven) {
@@ -138,8 +234,8 @@ TEST_F(ClickPassTest, APassUsesTheDesktopAndScreenItIsGiven) {
   input.FindScope = {30, 40, 35, 47};
   input.ClickScope = {0, 0, 0, 0};  // the whole screen given below
   input.Screen = {120, 80};
-  const PassResult result = FindAndClick(other, input);
-  EXPECT_TRUE(result.Clicked);
+  const PassResult result = FindAndClick(other, input, {});
+  EXPECT_TRUE(result.Clicked());
   EXPECT_EQ(result.Target, (ScreenPoint{32, 43}));
   EXPECT_EQ(other.Events, Click(32, 43));
   EXPECT_TRUE(desktop_.Events.empty());
@@ -150,7 +246,7 @@ TEST_F(ClickPassTest, APassUsesTheDesktopAndScreenItIsGiven) {
   // A screen size of nothing leaves nothing to capture: no click.
   other.Events.clear();
   input.Screen = {0, 0};
-  EXPECT_FALSE(FindAndClick(other, input).Clicked);
+  EXPECT_FALSE(FindAndClick(other, input, {}).Clicked());
   EXPECT_TRUE(other.Events.empty());
 }
 

@@ -86,8 +86,7 @@ TEST(FastSearch, LevelNamesAreReadAndCappedAtTheBest) {
   EXPECT_EQ(search::LevelNamed(nullptr, Level::Sse2), Level::Sse2);
   EXPECT_EQ(search::LevelNamed("AVX2", Level::Sse2), Level::Sse2);
   EXPECT_EQ(search::LevelNamed("", Level::Avx2), Level::Avx2);
-  EXPECT_LE(search::DefaultLevel(), search::simd::BestAvailableLevel());
-  EXPECT_EQ(SearchOptions{}.level, search::DefaultLevel());
+  EXPECT_LE(search::LevelFromEnvironment(), search::simd::BestAvailableLevel());
 }
 
 TEST(FastSearch, AnswersDecidedWithoutPixels) {

@@ -18,13 +18,13 @@ struct Found {
 
 Found Exact(const TBDBitmapData& hay, const TBDBitmapData& needle) {
   Found f{};
-  f.ok = hay.FindImage(needle, f.x, f.y);
+  f.ok = hay.FindImage(needle, {}, f.x, f.y);
   return f;
 }
 
 Found Tolerant(const TBDBitmapData& hay, const TBDBitmapData& needle, TColorTolerance t) {
   Found f{};
-  f.ok = hay.FindImageWithTolerance(needle, t, f.x, f.y);
+  f.ok = hay.FindImageWithTolerance(needle, t, {}, f.x, f.y);
   return f;
 }
 

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTest>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/BitmapData.h"
 #include "platform/memory/MemoryDesktop.h"
@@ -69,7 +73,6 @@ TEST_F(ConsentTest, ARefusalIsSaidOnceAndNothingElseHappensUntilAskedAgain) {
     EXPECT_EQ(desktop_.AccessRequests, asked + 1) << c.what << ": every attempt asks again";
     EXPECT_FALSE(main_->timerSetPoint->Enabled()) << c.what;
     EXPECT_FALSE(picker_->Timer1->Enabled()) << c.what << ": no pick begins";
-    EXPECT_EQ(ProgramSettings().FindScope.Right, 0) << c.what << ": nothing was stored";
   }
   // Once the user agrees, the same Start goes ahead.
   desktop_.AccessGranted = true;
@@ -79,10 +82,31 @@ TEST_F(ConsentTest, ARefusalIsSaidOnceAndNothingElseHappensUntilAskedAgain) {
   main_->btnStopClick();
 }
 
-TEST_F(ConsentTest, KeysThatAreNotGlobalWorkInTheWindowAndTheTitleSaysSo) {
-  desktop_.GlobalHotKeys = false;
+// The fields are read before anything else: a mistake in them is told without asking for
+// consent first.
+TEST_F(ConsentTest, FieldsThatCannotBeReadAreToldBeforeConsentIsAsked) {
   Open();
-  EXPECT_EQ(main_->windowTitle().toStdString(), std::string(OSTRANE_TITLE) + kLocalKeysTitle);
+  desktop_.AccessGranted = false;
+  main_->edLeft1->setText(QString());
+  for (const auto& act : {std::function<void()>([&] { main_->btnStartClick(); }),
+                          std::function<void()>([&] { main_->WMHotKey(Key::F9); })}) {
+    const auto seen = CloseNextMessageBox(act);
+    EXPECT_EQ(seen.Text.toStdString(), kScopeMessage);
+    EXPECT_EQ(desktop_.AccessRequests, 0);
+  }
+}
+
+TEST_F(ConsentTest, KeysThatAreNotGlobalWorkInTheWindowAndTheStatusLineSaysSo) {
+  desktop_.GlobalHotKeys = false;
+  desktop_.PointerWatchable = true;
+  Open();
+  EXPECT_EQ(main_->windowTitle().toStdString(), OSTRANE_TITLE);
+  EXPECT_EQ(main_->lblStatus->text().toStdString(), std::string(kLocalKeysNote) + kCornerStopNote);
+  // The corner stops a run.
+  main_->btnStartClick();
+  ASSERT_TRUE(main_->timerSetPoint->Enabled());
+  desktop_.PointerWatcher(0, 0);
+  EXPECT_FALSE(main_->timerSetPoint->Enabled());
   main_->show();
   main_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main_.get()));
@@ -90,6 +114,30 @@ TEST_F(ConsentTest, KeysThatAreNotGlobalWorkInTheWindowAndTheTitleSaysSo) {
   EXPECT_TRUE(main_->timerSetPoint->Enabled());
   QTest::keyClick(main_->edLeft1, Qt::Key_F10);
   EXPECT_FALSE(main_->timerSetPoint->Enabled());
+}
+
+// A key the desktop would not register works in the window, and the status line says which,
+// in the same words on every desktop; with both keys global there is nothing to say.
+TEST_F(ConsentTest, KeysHeldElsewhereAreNamedInTheStatusLine) {
+  struct Case {
+    std::vector<Key> held;
+    const char* said;
+  };
+  for (const Case& c :
+       {Case{{}, ""},
+        Case{{Key::F9},
+             "F9 could not be made global (another program may hold it): it works in this "
+             "window only."},
+        Case{{Key::F9, Key::F10},
+             "F9 and F10 could not be made global (other programs may hold them): they work in "
+             "this window only."}}) {
+    desktop_.HeldElsewhere = c.held;
+    Open();
+    EXPECT_EQ(main_->lblStatus->text().toStdString(), c.said);
+    EXPECT_EQ(main_->statusBar()->isVisibleTo(main_.get()), !c.held.empty());
+    picker_.reset();
+    main_.reset();
+  }
 }
 
 TEST_F(ConsentTest, GlobalKeysLeaveTheTitleAlone) {

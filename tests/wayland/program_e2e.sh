@@ -6,9 +6,10 @@
 #
 #   clicks   the scopes and a 0.5 s interval typed, F9, consent: the program clicks the picture's
 #            centre, to the pixel, and counts every click; then it is stopped
-#   picker   F9 with the consent refused: the program stays, neither runs nor clicks, and says
-#            why in a box; Define Scope asks again, and a drag over the frozen screen gives the
-#            find scope the dragged corners in screen pixels
+#   picker   F9 with empty fields: their message and no consent asked; Define Scope with the
+#            consent refused: the program stays, neither runs nor clicks, and says why in a box;
+#            Define Scope asks again, and a drag over the frozen screen gives the find scope the
+#            dragged corners in screen pixels
 #
 #   tests/wayland/program_e2e.sh PROGRAM TOOLS_DIR [RUNS]
 #   tests/wayland/program_e2e.sh --self-check      (its waits last what they ask for)
@@ -358,9 +359,24 @@ case "$scenario" in
     [ "$OX $OY" = "0 0" ] || fail "the full-screen target's corner is at ($OX, $OY)"
     start_program
     type_first_edit 1
+    # F9 with the other fields empty: the fields' message, before any consent is asked for.
+    do_wl snap "$work/before-f9.ppm"
+    do_wl key F9
+    wait_for 5 screen_changed_more 2000 || fail "no message box showed for the empty fields"
+    read -r _ _ bx by bw bh <<<"$reply"
+    do_wl snap "$work/fields.ppm"
+    # The consent dialog is wider (520 pixels) than the message box.
+    [ "$bw" -lt 450 ] || fail "F9 with empty fields showed a ${bw}x${bh} window, not the message"
+    do_wl key Return
+    wait_for 5 screen_changed_less 500 || fail "the fields' box did not close on Return ($reply)"
+    status_has running=0 || fail "F9 with empty fields runs"
+    say "F9 with empty fields: their message (${bw}x${bh}), no consent asked"
+    # Define Scope (four tabs on from the first edit) with the consent refused.
+    for _ in 1 2 3 4; do do_wl key Tab; done
+    # The screen to compare with (a settled picture), the focus now on the button.
     do_wl snap "$work/before-f9.ppm"
     start_helper --refuse
-    do_wl key F9
+    do_wl key space
     wait_helper
     # The box shows once the portal has said no; the program neither runs nor clicks.
     wait_for 5 screen_changed_more 2000 || fail "no message box showed after the refusal ($reply)"
@@ -370,10 +386,9 @@ case "$scenario" in
     status_has running=0 || fail "the program runs without consent"
     [ "$(presses)" -eq 0 ] || fail "the program clicked without consent"
     say "refused: a box ${bw}x${bh} at ($bx, $by), not running, no click"
-    # Return closes the box; Define Scope (four tabs on from the first edit) asks again.
+    # Return closes the box and the focus goes back to Define Scope, which asks again.
     do_wl key Return
     wait_for 5 screen_changed_less 500 || fail "the box did not close on Return ($reply)"
-    for _ in 1 2 3 4; do do_wl key Tab; done
     start_helper
     do_wl key space
     wait_helper

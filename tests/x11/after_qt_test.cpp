@@ -108,7 +108,10 @@ TEST_F(AfterQt, RequestsTheServerRefusesAreSeenAsRefused) {
     EXPECT_EQ(desktop_->Capture(0, 0, 4, 4, bits.data(), 12), platform::CaptureResult::CopyFailed)
         << "shm " << shm;
     int32_t clicks = 0;
-    ClickPass({0, 0, 2, 2}, {0, 0, 20, 20}, 100, clicks);
+    const PassInput input{
+        {0, 0, 2, 2}, {0, 0, 20, 20}, 100, {ScreenMetrics.Width, ScreenMetrics.Height}, {}};
+    EXPECT_EQ(ClickPass(*desktop_, input, {}, clicks).Outcome, PassOutcome::CaptureFailed)
+        << "shm " << shm;
     EXPECT_EQ(clicks, 0) << "shm " << shm;
   }
   desktop_->SetCaptureSource(0);

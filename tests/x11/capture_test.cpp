@@ -69,7 +69,8 @@ TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
                        Step{50, 40, 299, 199}, Step{0, 0, 0, 0}}) {
     desktop->SetUseSharedMemory(true);
     TBDBitmapData shm;
-    ASSERT_TRUE(shm.CopyFromScreen(s.x, s.y, s.w, s.h));
+    ASSERT_TRUE(shm.CopyFromScreen(*desktop, {ScreenMetrics.Width, ScreenMetrics.Height}, s.x, s.y,
+                                   s.w, s.h));
     const size_t bytes = desktop->SharedSegmentBytes();
     EXPECT_GE(bytes, 4 * static_cast<size_t>(shm.Width) * shm.Height);
     // Never shrunk: a smaller capture reuses the segment it finds.
@@ -80,7 +81,8 @@ TEST_F(SharedSegment, IsKeptGrownWhenNeededAndGivesExactPixels) {
     kept = bytes;
     desktop->SetUseSharedMemory(false);
     TBDBitmapData plain;
-    ASSERT_TRUE(plain.CopyFromScreen(s.x, s.y, s.w, s.h));
+    ASSERT_TRUE(plain.CopyFromScreen(*desktop, {ScreenMetrics.Width, ScreenMetrics.Height}, s.x,
+                                     s.y, s.w, s.h));
     ASSERT_EQ(shm.Size, plain.Size);
     EXPECT_EQ(std::vector<uint8_t>(shm.Bits, shm.Bits + shm.Size),
               std::vector<uint8_t>(plain.Bits, plain.Bits + plain.Size))

@@ -80,17 +80,20 @@ TEST_F(X11Test, CapturesFollowScreenResizes) {
   TestWindow window(1700, 900, w, h, pixels);
   ASSERT_TRUE(window.Ok());
   TBDBitmapData b;
-  ASSERT_TRUE(b.CopyFromScreen(1700, 900, w, h));
+  ASSERT_TRUE(
+      b.CopyFromScreen(*desktop_, {ScreenMetrics.Width, ScreenMetrics.Height}, 1700, 900, w, h));
   EXPECT_EQ(b.PixelAt(0, 0), pixels[0]);
 
   // xrandr also complains that the output no longer fits; the size changes all the same.
   std::system("xrandr --fb 1600x900 >/dev/null 2>&1");
-  ASSERT_TRUE(b.CopyFromScreen(1500, 800, 420, 280));
+  ASSERT_TRUE(b.CopyFromScreen(*desktop_, {ScreenMetrics.Width, ScreenMetrics.Height}, 1500, 800,
+                               420, 280));
   EXPECT_EQ(b.PixelAt(100, 100), 0u);
   EXPECT_EQ(b.PixelAt(419, 279), 0u);
 
   std::system("xrandr --fb 1920x1080 >/dev/null 2>&1");
-  ASSERT_TRUE(b.CopyFromScreen(1700, 900, w, h));
+  ASSERT_TRUE(
+      b.CopyFromScreen(*desktop_, {ScreenMetrics.Width, ScreenMetrics.Height}, 1700, 900, w, h));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       ASSERT_EQ(b.PixelAt(x, y), pixels[static_cast<size_t>(y) * w + x]) << x << "," << y;

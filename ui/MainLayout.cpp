@@ -1,0 +1,206 @@
+// The main window's components: their kinds, texts, places and tab order, as the design gives
+// them.
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QValidator>
+
+#include "ui/Application.h"
+#include "ui/Buttons.h"
+#include "ui/Timer.h"
+#include "ui/UpDown.h"
+#include "ui/uMain.h"
+
+namespace ostrane::ui {
+
+namespace {
+
+constexpr int kClientWidth = 297;
+constexpr int kClientHeight = 324;
+
+// A typing limit that, unlike QLineEdit's own, does not cut text set by the program.
+class TypingLimit : public QValidator {
+ public:
+  TypingLimit(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  State validate(QString& input, int&) const override {
+    return input.size() <= limit_ ? Acceptable : Invalid;
+  }
+
+ private:
+  int limit_;
+};
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(DesignFont(11));
+  label->adjustSize();
+  label->move(x, y);
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const QString& text, int x, int y, int w, int h) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setFont(DesignFont(11));
+  edit->setGeometry(x, y, w, h);
+  return edit;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const QString& title, int x, int y, int w, int h) {
+  auto* group = new QGroupBox(title, parent);
+  group->setFont(DesignFont(11, true));
+  QPalette palette = group->palette();
+  palette.setColor(QPalette::Text, Qt::blue);  // the caption is drawn in the text colour
+  palette.setColor(QPalette::WindowText, Qt::blue);
+  group->setPalette(palette);
+  group->setGeometry(x, y, w, h);
+  return group;
+}
+
+// The controls inside a group: plain, and black or in the system's colours.
+void SetInnerColours(QGroupBox* group, bool black) {
+  const QPalette system = QApplication::palette();
+  for (QWidget* child : group->findChildren<QWidget*>()) {
+    QPalette palette = child->palette();
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+      palette.setColor(role, black ? QColor(Qt::black) : system.color(role));
+    }
+    child->setPalette(palette);
+  }
+}
+
+TUpDown* MakeUpDown(QWidget* parent, QLineEdit* edit, int x, int y, int min, int max, int position,
+                    int increment = 1) {
+  auto* upDown = new TUpDown(parent);
+  upDown->setGeometry(x, y, 16, 21);
+  upDown->SetRange(min, max);
+  upDown->SetIncrement(increment);
+  upDown->SetAssociate(edit);
+  upDown->SetPosition(position);
+  return upDown;
+}
+
+}  // namespace
+
+void TfmMian::BuildComponents() {
+  setFont(DesignFont(11));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+
+  auto* client = new QWidget(this);
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  m1 = menuBar()->addAction(QStringLiteral("About"));
+  m2 = menuBar()->addAction(QStringLiteral("Help"));
+  connect(m1, &QAction::triggered, this, [this] { m1Click(); });
+  connect(m2, &QAction::triggered, this, [this] { m2Click(); });
+
+  // The two scope groups share one inner layout.
+  auto makeScopeGroup = [&](const QString& title, int top, const QString& buttonText,
+                            TCaptionButton*& button, QLabel*(&labels)[4], QLineEdit*(&edits)[4]) {
+    QGroupBox* group = MakeGroup(client, title, 8, top, 282, 79);
+    button = new TCaptionButton(buttonText, group);
+    button->setFont(DesignFont(11));
+    button->setGeometry(8, 16, 81, 54);
+    labels[0] = MakeLabel(group, QStringLiteral("Left:"), 98, 27);
+    edits[0] = MakeEdit(group, QString(), 128, 23, 49, 21);
+    labels[1] = MakeLabel(group, QStringLiteral("Top:"), 98, 52);
+    edits[1] = MakeEdit(group, QString(), 128, 48, 49, 21);
+    labels[2] = MakeLabel(group, QStringLiteral("Right:"), 183, 27);
+    edits[2] = MakeEdit(group, QString(), 223, 23, 49, 21);
+    labels[3] = MakeLabel(group, QStringLiteral("Bottom:"), 183, 52);
+    edits[3] = MakeEdit(group, QString(), 223, 48, 49, 21);
+    SetInnerColours(group, true);
+    return group;
+  };
+  QLabel* labels1[4];
+  QLineEdit* edits1[4];
+  GroupBox1 = makeScopeGroup(QStringLiteral("Define What To Find On The Screen"), 9,
+                             QStringLiteral("Define Scope"), Button1, labels1, edits1);
+  Label1 = labels1[0], Label2 = labels1[1], Label3 = labels1[2], Label4 = labels1[3];
+  edLeft1 = edits1[0], edTop1 = edits1[1], edRight1 = edits1[2], edBottom1 = edits1[3];
+  QLabel* labels2[4];
+  QLineEdit* edits2[4];
+  GroupBox2 = makeScopeGroup(QStringLiteral("Define Where To Click On The Screen"), 95,
+                             QStringLiteral("Define Scope "), Button3, labels2, edits2);
+  Label6 = labels2[0], Label7 = labels2[1], Label8 = labels2[2], Label9 = labels2[3];
+  edLeft2 = edits2[0], edTop2 = edits2[1], edRight2 = edits2[2], edBottom2 = edits2[3];
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+
+  GroupBox3 = MakeGroup(client, QStringLiteral("Click Interval"), 8, 180, 155, 65);
+  edIntMinute = MakeEdit(GroupBox3, QStringLiteral("0"), 8, 34, 29, 21);
+  edIntSecond = MakeEdit(GroupBox3, QStringLiteral("1"), 54, 34, 29, 21);
+  edIntTen = MakeEdit(GroupBox3, QStringLiteral("0"), 101, 34, 29, 21);
+  edIntMinute->setValidator(new TypingLimit(2, edIntMinute));
+  edIntSecond->setValidator(new TypingLimit(2, edIntSecond));
+  edIntTen->setValidator(new TypingLimit(1, edIntTen));
+  // Each label sits above its edit, 3 pixels apart.
+  auto labelAbove = [&](const QString& text, QLineEdit* edit) {
+    QLabel* label = MakeLabel(GroupBox3, text, edit->x(), 0);
+    label->move(edit->x(), edit->y() - label->height() - 3);
+    label->setBuddy(edit);
+    return label;
+  };
+  LabelMinute = labelAbove(QStringLiteral("Minutes"), edIntMinute);
+  LabelSecond = labelAbove(QStringLiteral("Seconds"), edIntSecond);
+  LabelTen = labelAbove(QStringLiteral("1/10 S"), edIntTen);
+  UpDown2 = MakeUpDown(GroupBox3, edIntMinute, 37, 34, 0, 999, 0);
+  UpDown3 = MakeUpDown(GroupBox3, edIntSecond, 83, 34, 0, 59, 1);
+  UpDown4 = MakeUpDown(GroupBox3, edIntTen, 130, 34, 0, 9, 0);
+  SetInnerColours(GroupBox3, false);
+
+  GroupBox4 = MakeGroup(client, QStringLiteral("Picture Similar"), 168, 180, 121, 65);
+  edBMPSimilar = MakeEdit(GroupBox4, QStringLiteral("100"), 23, 25, 31, 21);
+  UpDown10 = MakeUpDown(GroupBox4, edBMPSimilar, 54, 25, 60, 100, 100, 5);
+  Label19 = MakeLabel(GroupBox4, QStringLiteral("%"), 74, 29);
+  SetInnerColours(GroupBox4, true);
+
+  btnStart = new TCaptionButton(QStringLiteral("(F9)"), client);
+  btnStart->setGeometry(110, 251, 88, 65);
+  btnStart->SetGlyph(StartGlyph());
+  btnStop = new TCaptionButton(QStringLiteral("(F10)"), client);
+  btnStop->setGeometry(200, 251, 88, 65);
+  btnStop->SetGlyph(StopGlyph());
+  connect(btnStart, &QPushButton::clicked, this, [this] { btnStartClick(); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
+
+  Label5 = MakeLabel(client, QStringLiteral("Find Count:"), 9, 275);
+  lblCount = new QLabel(QStringLiteral("0"), client);
+  lblCount->setFont(DesignFont(19));
+  lblCount->move(71, 270);
+  lblCount->setMinimumWidth(36);
+  lblCount->adjustSize();
+
+  timerSetPoint = new TTimer(this);
+  timerSetPoint->OnTimer = [this] { timerSetPointTimer(); };
+
+  // Tab order: the find group, the click group, Start, Stop, the interval, the similarity.
+  const QList<QWidget*> order = {edLeft1,  edTop1,   edBottom1,   edRight1,     Button1,
+                                 edLeft2,  edTop2,   edBottom2,   edRight2,     Button3,
+                                 btnStart, btnStop,  edIntMinute, UpDown2,      edIntSecond,
+                                 UpDown3,  edIntTen, UpDown4,     edBMPSimilar, UpDown10};
+  for (qsizetype i = 1; i < order.size(); ++i)
+    setTabOrder(order[i - 1], order[i]);
+  edLeft1->setFocus();
+
+  // The status line: shown only while there is something to say (see SetStatusText).
+  lblStatus = new QLabel(this);
+  lblStatus->setFont(DesignFont(11));
+  lblStatus->setWordWrap(true);
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(lblStatus, 1);
+  statusBar()->hide();
+  FitToContent();
+}
+
+void TfmMian::FitToContent() {
+  const int status = statusBar()->isVisible() ? statusBar()->sizeHint().height() : 0;
+  setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + status);
+}
+
+}  // namespace ostrane::ui
