@@ -77,9 +77,11 @@ class EventLoop {
   // sleeps: for events a library has already read into a queue of its own, where the
   // descriptor stays silent.
   virtual void OnIdle(std::function<void()> work) = 0;
-  // Offers each of the window system's own messages (on Windows a MSG*) to `filter`, which
-  // answers whether it handled the message.
-  virtual void FilterNativeMessages(std::function<bool(const void* message)> filter) = 0;
+  // Offers each of the window system's own messages of kind `type`, by the toolkit's name for it
+  // ("windows_generic_MSG", a MSG*; "xcb_generic_event_t"), to `filter`, which answers whether
+  // it handled the message.
+  virtual void FilterNativeMessages(const char* type,
+                                    std::function<bool(const void* message)> filter) = 0;
   // Handles what is pending for the program (its windows' events and the idle work above) and
   // returns: for a backend that must wait for something without freezing the windows.
   virtual void ProcessPending() = 0;

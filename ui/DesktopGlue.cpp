@@ -22,20 +22,22 @@ void PrepareWindowSystem(const platform::BackendEntry& backend) {
 
 class QtEventLoop::NativeFilter : public QAbstractNativeEventFilter {
  public:
-  explicit NativeFilter(std::function<bool(const void*)> filter) : filter_(std::move(filter)) {
+  NativeFilter(QByteArray type, std::function<bool(const void*)> filter)
+      : type_(std::move(type)), filter_(std::move(filter)) {
     QCoreApplication::instance()->installNativeEventFilter(this);
   }
   ~NativeFilter() override {
     if (auto* app = QCoreApplication::instance()) app->removeNativeEventFilter(this);
   }
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override {
-    if (type != "windows_generic_MSG" || !filter_(message)) return false;
+    if (type != type_ || !filter_(message)) return false;
     // Qt's Windows dispatcher asks some filters without a place for a result.
     if (result) *result = 0;
     return true;
   }
 
  private:
+  QByteArray type_;
   std::function<bool(const void*)> filter_;
 };
 
@@ -66,8 +68,8 @@ void QtEventLoop::OnIdle(std::function<void()> work) {
   idle_.push_back(std::move(work));
 }
 
-void QtEventLoop::FilterNativeMessages(std::function<bool(const void*)> filter) {
-  filters_.push_back(new NativeFilter(std::move(filter)));
+void QtEventLoop::FilterNativeMessages(const char* type, std::function<bool(const void*)> filter) {
+  filters_.push_back(new NativeFilter(QByteArray(type), std::move(filter)));
 }
 
 void QtEventLoop::ProcessPending() {

@@ -25,7 +25,8 @@ class QtEventLoop : public platform::EventLoop {
 
   void WatchReadable(int fd, std::function<void()> readable) override;
   void OnIdle(std::function<void()> work) override;
-  void FilterNativeMessages(std::function<bool(const void* message)> filter) override;
+  void FilterNativeMessages(const char* type,
+                            std::function<bool(const void* message)> filter) override;
   void ProcessPending() override;
 
   void RunIdleWork();

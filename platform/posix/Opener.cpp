@@ -63,7 +63,15 @@ bool SpawnDetached(const std::vector<std::string>& argv, const std::vector<std::
 
   // The grandchild reports a failed exec through this pipe; a successful exec closes it.
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  if (pipe(report) != 0) return false;
+  // Close-on-exec set before the fork, as POSIX allows (pipe2 is not POSIX).
+  for (const int fd : report) {
+    if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+      close(report[0]);
+      close(report[1]);
+      return false;
+    }
+  }
   const pid_t child = fork();
   if (child < 0) {
     close(report[0]);

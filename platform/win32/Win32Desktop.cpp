@@ -262,8 +262,9 @@ bool Win32Desktop::LeftButtonUp() {
 
 void Win32Desktop::JoinEventLoop(EventLoop& loop) {
   joined_ = true;
-  loop.FilterNativeMessages(
-      [this](const void* message) { return joined_ && HandleNativeMessage(message); });
+  loop.FilterNativeMessages("windows_generic_MSG", [this](const void* message) {
+    return joined_ && HandleNativeMessage(message);
+  });
 }
 
 void Win32Desktop::SetOwnerWindow(uintptr_t nativeWindow) {

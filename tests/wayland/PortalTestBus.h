@@ -86,7 +86,15 @@ class PortalService {
     ready_.wait(lock, [this] { return started_; });
   }
   ~PortalService() {
-    g_main_loop_quit(loop_);
+    // Through the loop's own context: a quit sent before the loop runs would be lost, and the
+    // thread would never end.
+    g_main_context_invoke(
+        context_,
+        [](gpointer loop) -> gboolean {
+          g_main_loop_quit(static_cast<GMainLoop*>(loop));
+          return G_SOURCE_REMOVE;
+        },
+        loop_);
     thread_.join();
   }
   PortalService(const PortalService&) = delete;
@@ -99,6 +107,7 @@ class PortalService {
   void Serve(const std::string& address, const Setup& setup) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
+    context_ = context;
     loop_ = g_main_loop_new(context, FALSE);
     bus_ = g_dbus_connection_new_for_address_sync(
         address.c_str(),
@@ -132,6 +141,7 @@ class PortalService {
   }
 
   std::thread thread_;
+  GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
   GDBusConnection* bus_ = nullptr;
   std::mutex mutex_;

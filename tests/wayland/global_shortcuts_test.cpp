@@ -217,7 +217,7 @@ class SleepingLoop : public EventLoop {
     watches_.emplace_back(fd, std::move(readable));
   }
   void OnIdle(std::function<void()> work) override { idle_.push_back(std::move(work)); }
-  void FilterNativeMessages(std::function<bool(const void*)>) override {}
+  void FilterNativeMessages(const char*, std::function<bool(const void*)>) override {}
   void ProcessPending() override {
     for (const auto& work : idle_)
       work();
