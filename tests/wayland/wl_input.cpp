@@ -2,8 +2,11 @@
 // pointer through mutter's own remote-desktop API (it asks no one), and looks at the screen
 // through its screen cast. One session, one virtual keyboard and pointer, for the whole run:
 // a device that comes and goes makes windows rebind to the seat and lose the first input.
+// On KDE (--via kwin, the default where OSTRANE_WL_DESKTOP is kde) keys and the pointer go
+// through kwin's fake-input protocol instead, and there are no eyes: the screen commands answer
+// an error.
 //
-//   wl_input [--timeout S] [--connector NAME]
+//   wl_input [--timeout S] [--connector NAME] [--via mutter|kwin]
 //
 // Reads commands from standard input, one a line, and answers each with one line, "ok" or
 // "error REASON", once it has been carried out. Each command is given at most --timeout seconds
@@ -29,6 +32,7 @@
 // Exits 0 at the end of the input, 1 when mutter's session cannot be had, 2 on usage errors.
 
 #include "ConsentLocate.h"
+#include "KwinFakeInput.h"
 #include "MutterRemote.h"
 
 #include <glib-unix.h>
@@ -112,13 +116,18 @@ class Hands {
  public:
   explicit Hands(std::chrono::seconds timeout) : timeout_(timeout) {}
 
-  bool open(const std::string& connector, std::string& error) {
-    if (!mutter::openWithFrames(session_, frames_, connector, Clock::now() + 10s, error))
+  bool open(bool kwin, const std::string& connector, std::string& error) {
+    if (kwin) {
+      input_ = &fake_;
+      if (!fake_.open()) return sessionError(error);
+      eyes_ = false;
+    } else if (!mutter::openWithFrames(session_, frames_, connector, Clock::now() + 10s, error)) {
       return false;
+    }
     // mutter makes a session's pointer and keyboard at their first use, and a window binds to
     // them only then: the first key or click would be lost. Made now, harmlessly, they are there
     // for every window that comes later.
-    if (!session_.nudge() || !tap({kShift})) return sessionError(error);
+    if (!input_->nudge() || !tap({kShift})) return sessionError(error);
     mutter::pause(200ms);
     return true;
   }
@@ -160,11 +169,11 @@ class Hands {
     }
     if (verb == "move") {
       if (!ints(2, v)) return usage("move X Y", error);
-      return session_.move(v[0], v[1]) || sessionError(error);
+      return input_->move(v[0], v[1]) || sessionError(error);
     }
     if (verb == "click") {
       if (!ints(2, v)) return usage("click X Y", error);
-      return session_.click(v[0], v[1]) || sessionError(error);
+      return click(v[0], v[1]) || sessionError(error);
     }
     if (verb == "drag") {
       if (!ints(4, v)) return usage("drag X1 Y1 X2 Y2", error);
@@ -217,18 +226,27 @@ class Hands {
     return false;
   }
   bool sessionError(std::string& error) {
-    error = session_.error();
+    error = input_->error();
     return false;
+  }
+  bool click(int x, int y) {
+    if (!input_->move(x, y)) return false;
+    mutter::pause(kBeforePress);
+    if (!input_->button(true)) return false;
+    mutter::pause(40ms);
+    if (!input_->button(false)) return false;
+    mutter::pause(40ms);
+    return true;
   }
 
   // Presses the keys in order and lets them go in the reverse order.
   bool tap(const std::vector<uint32_t>& keys) {
     for (uint32_t k : keys) {
-      if (!session_.key(k, true)) return false;
+      if (!input_->key(k, true)) return false;
       mutter::pause(kKeyGap);
     }
     for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
-      if (!session_.key(*k, false)) return false;
+      if (!input_->key(*k, false)) return false;
       mutter::pause(kKeyGap);
     }
     return true;
@@ -236,16 +254,16 @@ class Hands {
 
   // Press at the first corner, a few motions on the way, release at the second, as a hand drags.
   bool drag(int x1, int y1, int x2, int y2) {
-    if (!session_.move(x1, y1)) return false;
+    if (!input_->move(x1, y1)) return false;
     mutter::pause(kBeforePress);
-    if (!session_.button(true)) return false;
+    if (!input_->button(true)) return false;
     constexpr int kSteps = 5;
     for (int i = 1; i <= kSteps; ++i) {
       mutter::pause(20ms);
-      if (!session_.move(x1 + (x2 - x1) * i / kSteps, y1 + (y2 - y1) * i / kSteps)) return false;
+      if (!input_->move(x1 + (x2 - x1) * i / kSteps, y1 + (y2 - y1) * i / kSteps)) return false;
     }
     mutter::pause(kBeforePress);
-    if (!session_.button(false)) return false;
+    if (!input_->button(false)) return false;
     mutter::pause(40ms);
     return true;
   }
@@ -256,7 +274,7 @@ class Hands {
              const char* what, std::string& error) {
     for (int tries = 0;; ++tries) {
       const int sentX = x + (tries % 2);
-      if (!session_.move(sentX, y)) return sessionError(error);
+      if (!input_->move(sentX, y)) return sessionError(error);
       const Clock::time_point sent = Clock::now();
       bool found = false;
       mutter::runUntil([&] { return (found = seen(sentX, y)); },
@@ -379,6 +397,7 @@ class Hands {
 
   // Waits for a picture that has not changed for a while since `since`.
   bool settled(Clock::time_point since, std::string& error) {
+    if (!eyes_) return usage("no pictures of the screen on this desktop", error);
     const bool ok = mutter::runUntil(
         [&] {
           const Clock::time_point now = Clock::now();
@@ -394,7 +413,10 @@ class Hands {
   std::chrono::seconds timeout_;
   Clock::time_point deadline_;
   mutter::RemoteSession session_;
+  KwinFakeInput fake_;
+  InputDevice* input_ = &session_;
   mutter::Frames frames_;
+  bool eyes_ = true;
 };
 
 // Lines of standard input as they come, read from the GLib main context so that the cast's
@@ -449,6 +471,8 @@ class Lines {
 int main(int argc, char** argv) {
   int timeout = 10;
   std::string connector = "Meta-0";
+  const char* desktop = getenv("OSTRANE_WL_DESKTOP");
+  bool kwin = desktop && std::string(desktop) == "kde";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     char* end = nullptr;
@@ -457,11 +481,14 @@ int main(int argc, char** argv) {
       if (*end || timeout < 1 || timeout > 600) timeout = 0;
     } else if (arg == "--connector" && i + 1 < argc) {
       connector = argv[++i];
+    } else if (arg == "--via" && i + 1 < argc &&
+               (argv[i + 1] == std::string("mutter") || argv[i + 1] == std::string("kwin"))) {
+      kwin = argv[++i] == std::string("kwin");
     } else {
       timeout = 0;
     }
     if (timeout == 0) {
-      fprintf(stderr, "usage: %s [--timeout S] [--connector NAME]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--timeout S] [--connector NAME] [--via mutter|kwin]\n", argv[0]);
       return 2;
     }
   }
@@ -470,7 +497,7 @@ int main(int argc, char** argv) {
   {
     Hands hands{std::chrono::seconds(timeout)};
     std::string error;
-    if (!hands.open(connector, error)) {
+    if (!hands.open(kwin, connector, error)) {
       fprintf(stderr, "wl-input: %s\n", error.c_str());
       status = 1;
     } else {
