@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -157,10 +158,10 @@ bool Portal::connect(std::string& error) {
 
 bool Portal::registerAppId(const std::string& appId, std::string& error) {
   GError* e = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus_, kPortal, kPath, "org.freedesktop.host.portal.Registry", "Register",
-      g_variant_new("(sa{sv})", appId.c_str(), nullptr), nullptr, G_DBUS_CALL_FLAGS_NONE, 10000,
-      nullptr, &e);
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus_, kPortal, kPath, "org.freedesktop.host.portal.Registry",
+                                  "Register", g_variant_new("(sa{sv})", appId.c_str(), nullptr),
+                                  nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &e);
   if (!reply) {
     error = e->message;
     g_error_free(e);
@@ -208,9 +209,9 @@ void Portal::request(const char* iface, const char* method, const std::vector<GV
   } else {
     g_variant_unref(reply);
     if (!runUntil([&] { return answered; }, began + within))
-      answer.error = "no Response within " +
-                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(within).count()) +
-                     " s";
+      answer.error =
+          "no Response within " +
+          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(within).count()) + " s";
   }
   g_dbus_connection_signal_unsubscribe(bus_, subscription);
   answer.seconds = since(began);
@@ -238,15 +239,22 @@ int runShortcuts(int argc, char** argv) {
   const std::string session = lookupString(created.results, "session_handle");
   if (session.empty()) return fprintf(stderr, "portal-probe: no shortcuts session\n"), 1;
 
-  std::vector<std::string> activated;
+  // The session is the first argument, an object path, which a match rule's arg0 never
+  // matches: it is compared here.
+  struct Activations {
+    std::string session;
+    std::vector<std::string> ids;
+  } activated{session, {}};
   const guint subscription = g_dbus_connection_signal_subscribe(
-      portal.bus(), kPortal, kShortcuts, "Activated", kPath, session.c_str(),
-      G_DBUS_SIGNAL_FLAGS_NONE,
+      portal.bus(), kPortal, kShortcuts, "Activated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
       [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* args,
-         gpointer list) {
-        const char* id = nullptr;
+         gpointer data) {
+        auto* seen = static_cast<Activations*>(data);
+        const char *from = nullptr, *id = nullptr;
+        g_variant_get_child(args, 0, "&o", &from);
         g_variant_get_child(args, 1, "&s", &id);
-        static_cast<std::vector<std::string>*>(list)->push_back(id);
+        if (seen->session != from) return;
+        seen->ids.push_back(id);
         printf("activated %s\n", id);
         fflush(stdout);
       },
@@ -275,11 +283,14 @@ int runShortcuts(int argc, char** argv) {
   bool ok = true;
   if (!c->expect.empty()) {
     const Clock::time_point waiting = Clock::now();
+    // Every id of the comma-separated list, in any order.
     ok = runUntil(
         [&] {
-          for (const std::string& id : activated)
-            if (id == c->expect) return true;
-          return false;
+          std::istringstream wanted(c->expect);
+          for (std::string id; std::getline(wanted, id, ',');)
+            if (std::find(activated.ids.begin(), activated.ids.end(), id) == activated.ids.end())
+              return false;
+          return true;
         },
         deadline);
     if (ok)
@@ -329,8 +340,8 @@ int runRemotePersist(int argc, char** argv) {
   Answer sources;
   options = vardict();
   g_variant_builder_add(options, "{sv}", "types", g_variant_new_uint32(1));  // a monitor
-  portal.request(kCast, "SelectSources", {g_variant_new_object_path(session.c_str())}, options,
-                 20s, sources);
+  portal.request(kCast, "SelectSources", {g_variant_new_object_path(session.c_str())}, options, 20s,
+                 sources);
   report("select-sources", sources);
   Answer started;
   portal.request(kRemote, "Start",
@@ -338,8 +349,8 @@ int runRemotePersist(int argc, char** argv) {
                  deadline - Clock::now(), started);
   report("start", started);
   const std::string token = lookupString(started.results, "restore_token");
-  printf("restore-token: %s %s\n", offered.empty() ? "none offered" : "offered",
-         token.empty() ? "none returned" : token.c_str());
+  printf("restore-token: offered %s, returned %s\n", offered.empty() ? "none" : offered.c_str(),
+         token.empty() ? "none" : token.c_str());
   if (!token.empty()) std::ofstream(c->first) << token << "\n";
   GVariant* closed = g_dbus_connection_call_sync(
       portal.bus(), kPortal, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,

@@ -58,7 +58,7 @@ class Portal {
 bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
 
 // The probe's modes; each returns the process's exit status.
-//   --shortcuts TOKEN [--register APP_ID] [--expect ID] [--timeout S]
+//   --shortcuts TOKEN [--register APP_ID] [--expect ID[,ID...]] [--timeout S]
 //   --remote-persist TOKEN_FILE [--register APP_ID] [--timeout S]
 int runShortcuts(int argc, char** argv);
 int runRemotePersist(int argc, char** argv);
