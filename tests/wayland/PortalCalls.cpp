@@ -85,7 +85,7 @@ std::string lookupString(GVariant* dict, const char* key) {
   return dict && g_variant_lookup(dict, key, "&s", &value) ? value : "";
 }
 
-// "ID=TRIGGER ..." from the results' shortcuts list, a(sa{sv}), in the portal's order.
+// ID="TRIGGER" ... from the results' shortcuts list, a(sa{sv}), in the portal's order.
 std::string shortcutsText(GVariant* results) {
   GVariant* list = results ? g_variant_lookup_value(results, "shortcuts", nullptr) : nullptr;
   if (!list) return "(no shortcuts list)";
@@ -96,7 +96,7 @@ std::string shortcutsText(GVariant* results) {
   GVariant* properties = nullptr;
   while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &properties)) {
     const std::string trigger = lookupString(properties, "trigger_description");
-    text += (text.empty() ? "" : " ") + std::string(id) + "=" + trigger;
+    text += (text.empty() ? "" : " ") + std::string(id) + "=\"" + trigger + "\"";
     g_variant_unref(properties);
   }
   g_variant_unref(list);
