@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class InputDevice {
@@ -19,3 +20,7 @@ class InputDevice {
   virtual bool key(uint32_t keysym, bool pressed) = 0;
   virtual const std::string& error() const = 0;
 };
+
+// The keysym of a key's name: Tab, Return, Escape, BackSpace, space, alt, ctrl, shift, super,
+// F1 to F12, or one printable ASCII character; nothing for other names.
+std::optional<uint32_t> keysymNamed(const std::string& name);

@@ -113,4 +113,22 @@ constexpr std::chrono::milliseconds kSettled{300};
 bool openWithFrames(RemoteSession& session, Frames& frames, const std::string& connector,
                     Clock::time_point deadline, std::string& error);
 
+// Lines of standard input as they come, read from the GLib main context so that the cast's
+// frames keep flowing while a command is awaited.
+class StdinLines {
+ public:
+  StdinLines();
+  StdinLines(const StdinLines&) = delete;
+  StdinLines& operator=(const StdinLines&) = delete;
+  ~StdinLines();
+
+  // The next line, without its end; false at the end of the input.
+  bool next(std::string& line);
+
+ private:
+  guint watch_ = 0;
+  std::string pending_;
+  bool ended_ = false;
+};
+
 }  // namespace mutter

@@ -34,6 +34,7 @@
 #include "ConsentLocate.h"
 #include "KwinFakeInput.h"
 #include "MutterRemote.h"
+#include "ScreenMatch.h"
 
 #include <glib-unix.h>
 #include <unistd.h>
@@ -65,52 +66,6 @@ constexpr auto kRepoint = 100ms;
 constexpr auto kRepointLooking = 800ms;
 
 constexpr uint32_t kShift = 0xffe1;  // XK_Shift_L
-
-std::optional<uint32_t> Keysym(const std::string& name) {
-  static const std::map<std::string, uint32_t> named = {
-      {"Tab", 0xff09},       {"Return", 0xff0d}, {"Escape", 0xff1b},
-      {"BackSpace", 0xff08}, {"space", 0x20},    {"alt", 0xffe9},
-      {"ctrl", 0xffe3},      {"shift", 0xffe1},  {"super", 0xffeb},
-  };
-  if (auto found = named.find(name); found != named.end()) return found->second;
-  if (name.size() == 1 && name[0] > 0x20 && name[0] < 0x7f) return uint32_t(name[0]);
-  if (name.size() >= 2 && name[0] == 'F') {
-    char* end = nullptr;
-    const long n = strtol(name.c_str() + 1, &end, 10);
-    if (!*end && n >= 1 && n <= 12) return uint32_t(0xffbe + n - 1);  // XK_F1 onwards
-  }
-  return std::nullopt;
-}
-
-// The share of points along column x (or row y when `row`) whose pixel is the inverse of the
-// one `offset` further on; the crossing's neighbourhood is left out.
-double InvertedShare(const consent::Picture& picture, int x, int y, int offset, bool row) {
-  const int length = row ? picture.width : picture.height;
-  const int across = row ? y : x;
-  const int along = row ? x : y;
-  if (across + offset < 0 || across + offset >= (row ? picture.height : picture.width) ||
-      across < 0 || across >= (row ? picture.height : picture.width))
-    return 0;
-  int looked = 0, inverted = 0;
-  for (int i = 0; i < length; i += 5) {
-    if (std::abs(i - along) <= 3) continue;
-    const uint32_t here = row ? picture.at(i, across) : picture.at(across, i);
-    const uint32_t there = row ? picture.at(i, across + offset) : picture.at(across + offset, i);
-    ++looked;
-    if ((here ^ 0xFFFFFF) == there) ++inverted;
-  }
-  return looked ? double(inverted) / looked : 0;
-}
-
-// A crosshair exactly at (x, y): its column is the inverse of the columns two either side, and
-// its row likewise. Sound on a plain background, which the test's target gives.
-bool CrosshairAt(const consent::Picture& picture, int x, int y) {
-  constexpr double kMost = 0.8;
-  for (bool row : {false, true})
-    for (int offset : {-2, 2})
-      if (InvertedShare(picture, x, y, offset, row) < kMost) return false;
-  return true;
-}
 
 class Hands {
  public:
@@ -160,7 +115,7 @@ class Hands {
       std::vector<uint32_t> keys;
       std::istringstream names(chord);
       for (std::string name; std::getline(names, name, '+');) {
-        const auto keysym = Keysym(name);
+        const auto keysym = keysymNamed(name);
         if (!keysym) return usage("no key named '" + name + "'", error);
         keys.push_back(*keysym);
       }
@@ -321,7 +276,7 @@ class Hands {
               now - sentAt < mutter::kSettled || frames_.serial() == looked)
             return false;
           looked = frames_.serial();
-          return CrosshairAt(frames_.latest(), sentX, sentY);
+          return screen::crosshairAt(frames_.latest(), sentX, sentY);
         },
         "no crosshair showed where the pointer was sent", error);
   }
@@ -330,13 +285,7 @@ class Hands {
     const auto wanted = consent::loadPpm(path);
     if (!wanted) return usage("cannot read " + path, error);
     if (!settled(Clock::now(), error)) return false;
-    const consent::Picture& seen = frames_.latest();
-    int wrong = 0;
-    for (int j = 0; j < wanted->height; ++j)
-      for (int i = 0; i < wanted->width; ++i) {
-        const int sx = x + i, sy = y + j;
-        if (sx >= seen.width || sy >= seen.height || seen.at(sx, sy) != wanted->at(i, j)) ++wrong;
-      }
+    const int wrong = screen::differing(frames_.latest(), *wanted, x, y);
     if (wrong == 0) return true;
     error = std::to_string(wrong) + " of " + std::to_string(wanted->width * wanted->height) +
             " pixels differ at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
@@ -347,31 +296,15 @@ class Hands {
     const auto wanted = consent::loadPpm(path);
     if (!wanted) return usage("cannot read " + path, result);
     if (!settled(Clock::now(), result)) return false;
-    const consent::Picture& seen = frames_.latest();
-    for (int y = 0; y + wanted->height <= seen.height; ++y)
-      for (int x = 0; x + wanted->width <= seen.width; ++x) {
-        bool match = true;
-        for (int j = 0; j < wanted->height && match; ++j)
-          for (int i = 0; i < wanted->width && match; ++i)
-            match = seen.at(x + i, y + j) == wanted->at(i, j);
-        if (match) {
-          result = std::to_string(x) + " " + std::to_string(y);
-          return true;
-        }
-      }
-    return usage(path + " is nowhere on the screen", result);
+    const auto at = screen::find(frames_.latest(), *wanted);
+    if (!at) return usage(path + " is nowhere on the screen", result);
+    result = std::to_string(at->first) + " " + std::to_string(at->second);
+    return true;
   }
 
-  // How many pixels of a settled picture differ from the picture in PPM, and their bounds.
-  static int ChannelDistance(uint32_t a, uint32_t b) {
-    int most = 0;
-    for (int shift : {0, 8, 16})
-      most = std::max(most, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
-    return most;
-  }
-
-  // The tolerance passes over the faint noise mutter's software renderer gives a repainted
-  // desktop background.
+  // How many pixels of a settled picture differ from the picture in PPM, and their bounds. The
+  // tolerance passes over the faint noise mutter's software renderer gives a repainted desktop
+  // background.
   bool compare(const std::string& path, int tolerance, consent::Rect ignored, std::string& result) {
     const auto before = consent::loadPpm(path);
     if (!before) return usage("cannot read " + path, result);
@@ -379,19 +312,12 @@ class Hands {
     const consent::Picture& now = frames_.latest();
     if (now.width != before->width || now.height != before->height)
       return usage(path + " is not the screen's size", result);
-    int count = 0, left = now.width, top = now.height, right = -1, bottom = -1;
-    for (int y = 0; y < now.height; ++y)
-      for (int x = 0; x < now.width; ++x)
-        if (!ignored.contains(x, y) &&
-            ChannelDistance(now.at(x, y), before->at(x, y)) > tolerance) {
-          ++count;
-          left = std::min(left, x), right = std::max(right, x);
-          top = std::min(top, y), bottom = std::max(bottom, y);
-        }
-    result = std::to_string(count);
-    if (count)
-      result += " " + std::to_string(left) + " " + std::to_string(top) + " " +
-                std::to_string(right - left + 1) + " " + std::to_string(bottom - top + 1);
+    const screen::Changed diff = screen::changed(now, *before, tolerance, ignored);
+    result = std::to_string(diff.count);
+    const consent::Rect& r = diff.bounds;
+    if (diff.count)
+      result += " " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
+                std::to_string(r.width) + " " + std::to_string(r.height);
     return true;
   }
 
@@ -417,53 +343,6 @@ class Hands {
   InputDevice* input_ = &session_;
   mutter::Frames frames_;
   bool eyes_ = true;
-};
-
-// Lines of standard input as they come, read from the GLib main context so that the cast's
-// frames keep flowing while a command is awaited.
-class Lines {
- public:
-  Lines() {
-    watch_ = g_unix_fd_add(
-        STDIN_FILENO, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](int fd, GIOCondition, gpointer self) -> gboolean {
-          auto* lines = static_cast<Lines*>(self);
-          char buffer[4096];
-          const ssize_t n = read(fd, buffer, sizeof buffer);
-          if (n <= 0) {
-            lines->ended_ = true;
-            lines->watch_ = 0;
-            return G_SOURCE_REMOVE;
-          }
-          lines->pending_.append(buffer, size_t(n));
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
-  ~Lines() {
-    if (watch_) g_source_remove(watch_);
-  }
-
-  // The next line, without its end; false at the end of the input.
-  bool next(std::string& line) {
-    mutter::runUntil([&] { return ended_ || pending_.find('\n') != std::string::npos; },
-                     Clock::time_point::max());
-    const size_t end = pending_.find('\n');
-    if (end == std::string::npos) {
-      if (pending_.empty()) return false;
-      line.swap(pending_);
-      pending_.clear();
-      return true;
-    }
-    line = pending_.substr(0, end);
-    pending_.erase(0, end + 1);
-    return true;
-  }
-
- private:
-  guint watch_ = 0;
-  std::string pending_;
-  bool ended_ = false;
 };
 
 }  // namespace
@@ -501,7 +380,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "wl-input: %s\n", error.c_str());
       status = 1;
     } else {
-      Lines lines;
+      mutter::StdinLines lines;
       for (std::string line; lines.next(line);) {
         if (line.empty()) continue;
         error.clear();
