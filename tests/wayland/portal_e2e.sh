@@ -105,9 +105,9 @@ if [ "${1:-}" = --inside ]; then
     [ -s "$work/token" ] || fail "the portal returned no restore token: $(grep '^start' persist-1.out)"
     "$build/portal_probe" --remote-persist "$work/token" "${register[@]}" --timeout 15 \
       >persist-2.out 2>&1 || fail "the token did not start a session by itself: $(tail -n2 persist-2.out)"
-    took=()
-    for n in 1 2; do took+=("$(sed -n 's/^start: response 0 .*(\([0-9.]*\) s)$/\1/p' persist-$n.out)"); done
-    summary+="; remembered session: Start ${took[0]} s with the dialog, then ${took[1]} s from the token"
+    starts=()
+    for n in 1 2; do starts+=("$(sed -n 's/^start: response 0 .*(\([0-9.]*\) s)$/\1/p' persist-$n.out)"); done
+    summary+="; remembered session: Start ${starts[0]} s with the dialog, then ${starts[1]} s from the token"
   else
     # kwin composites without a GPU here and offers no screen cast: written down, not judged.
     "$build/portal_probe" --remote-persist "$work/token" --timeout 10 >persist-1.out 2>&1
