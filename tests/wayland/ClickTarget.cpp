@@ -11,10 +11,12 @@
 //   motion X Y         the pointer moved to (X, Y)
 //   press X Y          the left button went down at (X, Y); release X Y likewise
 //   focus in, focus out  the window got or lost the keyboard focus
+//   key NAME           a key was pressed in it (F9, A, ...)
 // --pattern writes the picture as a binary PPM, for comparing it with the screen.
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRasterWindow>
@@ -75,6 +77,10 @@ class Target : public QRasterWindow {
   }
   void focusInEvent(QFocusEvent*) override { Log("focus in"); }
   void focusOutEvent(QFocusEvent*) override { Log("focus out"); }
+  // A key that reaches the window was not taken by the desktop as a global shortcut.
+  void keyPressEvent(QKeyEvent* event) override {
+    Log(("key " + QKeySequence(event->key()).toString()).toUtf8().constData());
+  }
   void mouseMoveEvent(QMouseEvent* event) override { LogAt("motion", event->position()); }
   void mousePressEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton) LogAt("press", event->position());

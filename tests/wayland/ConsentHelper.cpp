@@ -2,9 +2,10 @@
 // scripts/wayland-session: it watches the screen through mutter's own screen-cast API, and when
 // the dialog shows it turns "Allow remote interaction" on and presses Share with mutter's
 // remote-desktop pointer. Exits 0 once the dialog has gone, or 1 with a one-line reason.
-// With --refuse it says no instead: Escape, as a person dismisses a dialog.
+// With --refuse it says no instead: Escape, as a person dismisses a dialog. With --shortcuts it
+// answers GNOME's "Add Keyboard Shortcuts" dialog instead, by pressing Add.
 //
-//   consent_helper [--timeout S] [--save-frames DIR] [--connector NAME] [--refuse]
+//   consent_helper [--timeout S] [--save-frames DIR] [--connector NAME] [--refuse] [--shortcuts]
 
 #include "ConsentLocate.h"
 #include "MutterRemote.h"
@@ -41,13 +42,14 @@ struct Options {
   std::string saveDir;
   std::string connector = "Meta-0";
   bool refuse = false;
+  bool shortcuts = false;
 };
 
 bool parse(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--refuse") {
-      options.refuse = true;
+    if (arg == "--refuse" || arg == "--shortcuts") {
+      (arg == "--refuse" ? options.refuse : options.shortcuts) = true;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -80,13 +82,16 @@ class Helper {
 
     std::optional<consent::Dialog> dialog;
     if (!settle([](const auto& d) { return d.has_value(); }, dialog))
-      return failWithFrame("the consent dialog did not show");
+      return failWithFrame(options_.shortcuts ? "the shortcuts dialog did not show"
+                                              : "the consent dialog did not show");
     const double shownAt = seconds(began);
     save("dialog", dialog);
     if (options_.refuse) return refuse(began, shownAt, *dialog);
+    const char* button = options_.shortcuts ? "Add" : "Share";
 
     // As a person would: click, look, and click again only if the picture shows nothing happened.
-    for (int clicks = 0; !dialog->toggleOn; ++clicks) {
+    // The shortcuts dialog has no switch: straight to Add.
+    for (int clicks = 0; !options_.shortcuts && !dialog->toggleOn; ++clicks) {
       if (clicks == kTries) return failWithFrame("the switch did not turn on after 3 clicks");
       if (!mutter_.click(dialog->toggle.centreX() + 0.5, dialog->toggle.centreY() + 0.5))
         return fail(mutter_.error());
@@ -100,10 +105,11 @@ class Helper {
         return failWithFrame("the dialog went away before the switch turned on");
       dialog = seen;
     }
-    save("switched", dialog);
+    if (!options_.shortcuts) save("switched", dialog);
 
     for (int presses = 0;; ++presses) {
-      if (presses == kTries) return failWithFrame("the dialog stayed after 3 presses of Share");
+      if (presses == kTries)
+        return failWithFrame(std::string("the dialog stayed after 3 presses of ") + button);
       if (!mutter_.click(dialog->share.centreX() + 0.5, dialog->share.centreY() + 0.5))
         return fail(mutter_.error());
       const consent::Rect share = dialog->share;
@@ -114,15 +120,16 @@ class Helper {
       if (settle(gone, seen, kLook)) break;
       // Press again only on a settled picture that still shows the dialog.
       if (!seen && !settle([&](const auto& d) { return d.has_value() || gone(d); }, seen))
-        return failWithFrame("the dialog stayed after Share");
+        return failWithFrame(std::string("the dialog stayed after ") + button);
       if (!seen) break;
-      if (!seen->toggleOn) return failWithFrame("the switch went off before Share");
+      if (!options_.shortcuts && !seen->toggleOn)
+        return failWithFrame("the switch went off before Share");
       dialog = seen;
     }
     save("shared", std::nullopt);
     mutter_.close();
-    fprintf(stderr, "consent-helper: dialog seen after %.2f s, shared after %.2f s\n", shownAt,
-            seconds(began));
+    fprintf(stderr, "consent-helper: dialog seen after %.2f s, %s after %.2f s\n", shownAt,
+            options_.shortcuts ? "added" : "shared", seconds(began));
     return true;
   }
 
@@ -165,7 +172,8 @@ class Helper {
           if (frames_.serial() == 0 || Clock::now() - frames_.receivedAt() < kSettled) return false;
           if (frames_.serial() != looked) {
             looked = frames_.serial();
-            found = consent::locateDialog(frames_.latest());
+            found = options_.shortcuts ? consent::locateShortcutsDialog(frames_.latest())
+                                       : consent::locateDialog(frames_.latest());
             matched = wanted(found);
           }
           return matched;
@@ -212,7 +220,9 @@ class Helper {
 int main(int argc, char** argv) {
   Options options;
   if (!parse(argc, argv, options)) {
-    fprintf(stderr, "usage: %s [--timeout S] [--save-frames DIR] [--connector NAME] [--refuse]\n",
+    fprintf(stderr,
+            "usage: %s [--timeout S] [--save-frames DIR] [--connector NAME] [--refuse] "
+            "[--shortcuts]\n",
             argv[0]);
     return 2;
   }

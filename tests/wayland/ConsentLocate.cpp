@@ -135,7 +135,11 @@ std::optional<Toggle> findToggle(const Picture& picture, const Rect& area) {
   return found;
 }
 
-std::optional<Dialog> locateDialog(const Picture& picture) {
+namespace {
+
+// The first light dialog grown from a filled accent button at the right end of its header bar
+// (Share, Add) that has a switch below the header, or has none, as `withToggle` asks.
+std::optional<Dialog> headerDialog(const Picture& picture, bool withToggle) {
   const Rect whole{0, 0, picture.width, picture.height};
   for (const Blob& button : findBlobs(picture, whole, isAccent, 400)) {
     const Rect& box = button.box;
@@ -143,15 +147,26 @@ std::optional<Dialog> locateDialog(const Picture& picture) {
     if (button.pixels * 10 < box.width * box.height * 6) continue;  // filled, bar its label
     std::optional<Rect> frame = growLightRect(picture, box);
     if (!frame) continue;
-    // Share is the header bar's last button, at the dialog's top right.
+    // The button is the header bar's last, at the dialog's top right.
     if (box.y - frame->y > 24 || frame->x + frame->width - (box.x + box.width) > 24) continue;
     const int below = box.y + box.height + 8;
     Rect content{frame->x + 4, below, frame->width - 8, frame->y + frame->height - 4 - below};
     std::optional<Toggle> toggle = findToggle(picture, content);
-    if (!toggle) continue;
+    if (toggle.has_value() != withToggle) continue;
+    if (!toggle) return Dialog{*frame, {}, false, box};
     return Dialog{*frame, toggle->box, toggle->on, box};
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Dialog> locateDialog(const Picture& picture) {
+  return headerDialog(picture, true);
+}
+
+std::optional<Dialog> locateShortcutsDialog(const Picture& picture) {
+  return headerDialog(picture, false);
 }
 
 double accentShare(const Picture& picture, const Rect& rect) {

@@ -1,5 +1,6 @@
 // Finds the portal's consent dialog, its "Allow remote interaction" switch and its Share button
-// in a screen picture. Pure functions over a picture, so that they can be tried on synthetic ones.
+// in a screen picture, and GNOME's "Add Keyboard Shortcuts" dialog with its Add button. Pure
+// functions over a picture, so that they can be tried on synthetic ones.
 #pragma once
 
 #include <cstdint>
@@ -31,15 +32,19 @@ struct Rect {
 
 struct Dialog {
   Rect frame;   // the dialog's light rectangle
-  Rect toggle;  // the "Allow remote interaction" switch
+  Rect toggle;  // the "Allow remote interaction" switch; empty in the shortcuts dialog
   bool toggleOn = false;
-  Rect share;  // the Share button
+  Rect share;  // the Share button, or Add
   bool operator==(const Dialog&) const = default;
 };
 
 // The whole search: the dialog is the light rectangle grown from a filled accent-blue button at
-// the right end of its header bar (Share), with a switch below the header.
+// the right end of its header bar (Share), with a switch below the header. GNOME 43's dialog and
+// GNOME 48's larger one, with its "Remember This Selection" box, alike.
 std::optional<Dialog> locateDialog(const Picture& picture);
+// The same kind of dialog with no switch: GNOME's "Add Keyboard Shortcuts" (Cancel, the title,
+// Add; a row per shortcut).
+std::optional<Dialog> locateShortcutsDialog(const Picture& picture);
 
 // Its parts, exposed for the tests.
 bool isAccent(uint32_t pixel);

@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -293,6 +294,43 @@ bool openWithFrames(RemoteSession& session, Frames& frames, const std::string& c
     error = frames.error();
     return false;
   }
+  return true;
+}
+
+StdinLines::StdinLines() {
+  watch_ = g_unix_fd_add(
+      STDIN_FILENO, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+      [](int fd, GIOCondition, gpointer self) -> gboolean {
+        auto* lines = static_cast<StdinLines*>(self);
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+          lines->ended_ = true;
+          lines->watch_ = 0;
+          return G_SOURCE_REMOVE;
+        }
+        lines->pending_.append(buffer, size_t(n));
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+}
+
+StdinLines::~StdinLines() {
+  if (watch_) g_source_remove(watch_);
+}
+
+bool StdinLines::next(std::string& line) {
+  runUntil([&] { return ended_ || pending_.find('\n') != std::string::npos; },
+           Clock::time_point::max());
+  const size_t end = pending_.find('\n');
+  if (end == std::string::npos) {
+    if (pending_.empty()) return false;
+    line.swap(pending_);
+    pending_.clear();
+    return true;
+  }
+  line = pending_.substr(0, end);
+  pending_.erase(0, end + 1);
   return true;
 }
 

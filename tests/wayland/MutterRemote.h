@@ -13,6 +13,7 @@
 #include <pipewire/pipewire.h>
 
 #include "ConsentLocate.h"
+#include "InputDevice.h"
 
 namespace mutter {
 
@@ -24,12 +25,12 @@ bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
 // Lets the context run for that long.
 void pause(std::chrono::milliseconds span);
 
-class RemoteSession {
+class RemoteSession : public InputDevice {
  public:
   RemoteSession() = default;
   RemoteSession(const RemoteSession&) = delete;
   RemoteSession& operator=(const RemoteSession&) = delete;
-  ~RemoteSession() { close(); }
+  ~RemoteSession() override { close(); }
 
   // Creates and starts the session with a cast of `connector`; false with error() set.
   bool open(const std::string& connector);
@@ -38,19 +39,19 @@ class RemoteSession {
 
   // The pointer to (x, y) of the monitor, in its pixels; windows get the position as sent,
   // fractions included.
-  bool move(double x, double y);
+  bool move(double x, double y) override;
   // A motion by nothing: makes the session's pointer without moving it.
-  bool nudge();
-  bool button(bool pressed);
+  bool nudge() override;
+  bool button(bool pressed) override;
   // Move, a moment, press, a moment, release: a motion and a press sent in the same instant lose
   // the press, and GTK picks the widget under the pointer from the motion.
   bool click(double x, double y);
   // An X keysym (XK_Tab is 0xff09, printable ASCII is itself) down or up.
-  bool key(uint32_t keysym, bool pressed);
+  bool key(uint32_t keysym, bool pressed) override;
 
   // Stopping the session stops the cast and removes its pointer and keyboard.
   void close();
-  const std::string& error() const { return error_; }
+  const std::string& error() const override { return error_; }
 
  private:
   GVariant* call(const char* name, const char* path, const char* iface, const char* method,
@@ -111,5 +112,23 @@ constexpr std::chrono::milliseconds kSettled{300};
 // and the first picture to be on its way; false with `error` set.
 bool openWithFrames(RemoteSession& session, Frames& frames, const std::string& connector,
                     Clock::time_point deadline, std::string& error);
+
+// Lines of standard input as they come, read from the GLib main context so that the cast's
+// frames keep flowing while a command is awaited.
+class StdinLines {
+ public:
+  StdinLines();
+  StdinLines(const StdinLines&) = delete;
+  StdinLines& operator=(const StdinLines&) = delete;
+  ~StdinLines();
+
+  // The next line, without its end; false at the end of the input.
+  bool next(std::string& line);
+
+ private:
+  guint watch_ = 0;
+  std::string pending_;
+  bool ended_ = false;
+};
 
 }  // namespace mutter

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 using consent::Picture;
 using consent::Rect;
@@ -149,6 +150,102 @@ TEST(LocateDialog, NothingWhereThereIsNoConsentDialog) {
   rounded(small, {900, 480, 130, 75}, 6, kBody);
   rounded(small, {1008, 482, 20, 9}, 3, kAccent);
   EXPECT_FALSE(consent::locateDialog(small));
+}
+
+// GNOME 48's dialogs as gnome-shell 48 drew them at 1920x1080: a flat header the colour of the
+// body, grey Cancel. The Remote Desktop dialog is 660x500 with "Remember This Selection" (a
+// ticked accent box, with a focus ring) above the switch's row and the monitor list below it,
+// the chosen monitor ringed in accent. "Add Keyboard Shortcuts" is 480x263: Cancel, Add, a row
+// per shortcut with its key and two small icons, no switch.
+constexpr uint32_t kBody48 = 0xFAFAFB, kButton48 = 0xE6E6E7, kTrack48 = 0xE0E0E1;
+
+Drawn drawRemoteDesktop48(Picture& p, int x, int y, bool on) {
+  Drawn d{{x, y, 660, 500}, {x + 557, y + 144, 46, 26}, {x + 581, y + 6, 73, 34}};
+  rounded(p, d.frame, 12, kBody48);
+  rounded(p, {x + 6, y + 6, 80, 34}, 6, kButton48);
+  fill(p, {x + 22, y + 18, 48, 10}, kText);
+  fill(p, {x + 280, y + 18, 110, 10}, kText);
+  rounded(p, d.share, 6, kAccent);
+  for (int i = 0; i < 5; ++i)
+    fill(p, {x + 595 + 9 * i, y + 18, 6, 10}, 0xFFFFFF);
+  rounded(p, {x + 230, y + 84, 200, 26}, 6, kAccent);  // the focus ring
+  rounded(p, {x + 232, y + 86, 196, 22}, 5, kBody48);
+  rounded(p, {x + 237, y + 88, 18, 18}, 4, kAccent);  // the ticked box
+  fill(p, {x + 241, y + 96, 10, 2}, 0xFFFFFF);
+  fill(p, {x + 262, y + 92, 150, 10}, kText);
+  rounded(p, {x + 43, y + 130, 574, 52}, 10, kCard);
+  fill(p, {x + 57, y + 150, 170, 10}, kText);
+  const Rect& t = d.toggle;
+  rounded(p, t, 13, on ? kAccent : kTrack48);
+  disc(p, on ? t.x + t.width - 13 : t.x + 13, t.y + 13, 11, 0xFFFFFF);
+  fill(p, {x + 110, y + 200, 440, 12}, kText);
+  rounded(p, {x + 43, y + 248, 574, 214}, 10, kTrack48);
+  rounded(p, {x + 44, y + 249, 572, 212}, 10, kCard);
+  rounded(p, {x + 253, y + 314, 154, 88}, 8, kAccent);  // the chosen monitor
+  rounded(p, {x + 256, y + 317, 148, 82}, 6, 0xF0F0F0);
+  fill(p, {x + 256, y + 317, 148, 8}, 0x000000);
+  return d;
+}
+
+Drawn drawShortcuts48(Picture& p, int x, int y) {
+  Drawn d{{x, y, 480, 263}, {}, {x + 413, y + 6, 61, 34}};
+  rounded(p, d.frame, 12, kBody48);
+  rounded(p, {x + 6, y + 6, 80, 34}, 6, kButton48);
+  fill(p, {x + 22, y + 18, 48, 10}, kText);
+  fill(p, {x + 160, y + 18, 160, 10}, kText);
+  rounded(p, d.share, 6, kAccent);
+  fill(p, {x + 430, y + 18, 26, 10}, 0xFFFFFF);
+  fill(p, {x + 35, y + 55, 410, 30}, 0x9A9A9A);
+  rounded(p, {x + 17, y + 128, 446, 112}, 10, kCard);
+  fill(p, {x + 17, y + 184, 446, 1}, 0xEDEDED);
+  for (int row : {0, 1}) {
+    const int ry = y + 128 + 56 * row;
+    fill(p, {x + 30, ry + 22, 90, 12}, kText);
+    fill(p, {x + 360, ry + 22, 20, 12}, 0x969698);  // the key
+    disc(p, x + 406, ry + 28, 7, 0x333338);         // remove
+    fill(p, {x + 426, ry + 21, 14, 14}, 0x333338);  // edit
+  }
+  return d;
+}
+
+// Each dialog is found by its own search and by no other, wherever it stands.
+TEST(LocateDialog, TellsTheDialogsOfGnome43And48Apart) {
+  enum Kind { kConsent, kShortcuts };
+  struct Case {
+    const char* name;
+    std::function<Drawn(Picture&, int, int)> draw;
+    Kind kind;
+    bool on;
+  };
+  const Case cases[] = {
+      {"GNOME 43 remote desktop, off",
+       [](Picture& p, int x, int y) { return drawDialog(p, x, y, false); }, kConsent, false},
+      {"GNOME 48 remote desktop, off",
+       [](Picture& p, int x, int y) { return drawRemoteDesktop48(p, x, y, false); }, kConsent,
+       false},
+      {"GNOME 48 remote desktop, on",
+       [](Picture& p, int x, int y) { return drawRemoteDesktop48(p, x, y, true); }, kConsent, true},
+      {"GNOME 48 shortcuts", drawShortcuts48, kShortcuts, false},
+  };
+  for (const Case& c : cases) {
+    for (auto [x, y] :
+         {std::pair{630, 306}, std::pair{720, 425}, std::pair{0, 0}, std::pair{1200, 560}}) {
+      SCOPED_TRACE(testing::Message() << c.name << " at " << x << "," << y);
+      Picture p = desktop();
+      const Drawn drawn = c.draw(p, x, y);
+      if (c.kind == kConsent) {
+        expectFound(p, drawn, c.on);
+        EXPECT_FALSE(consent::locateShortcutsDialog(p));
+      } else {
+        std::optional<consent::Dialog> found = consent::locateShortcutsDialog(p);
+        ASSERT_TRUE(found.has_value());
+        EXPECT_EQ(found->frame, drawn.frame);
+        EXPECT_EQ(found->share, drawn.share);
+        EXPECT_FALSE(consent::locateDialog(p));
+      }
+    }
+  }
+  EXPECT_FALSE(consent::locateShortcutsDialog(desktop()));
 }
 
 // Switches cut from mutter's frames: GTK's own antialiased edges and knob shadow.

@@ -5,9 +5,17 @@
 // one-line reason otherwise.
 //
 //   portal_probe [--timeout S] [--at X,Y] [--after-pid PID] [--delay-ms N]
+//   portal_probe --shortcuts TOKEN [--register APP_ID] [--expect ID] [--timeout S]
+//   portal_probe --remote-persist TOKEN_FILE [--register APP_ID] [--timeout S]
+//
+// The last two ask the portal over D-Bus without libportal (PortalCalls.cpp): global shortcuts
+// F9 and F10 bound in one call on a session of a fixed token, then the activations; and a
+// remote-desktop session with persist_mode 2 that offers and keeps a restore token.
 //
 // --after-pid waits for that process (the consent helper) to end before clicking; --delay-ms
 // waits that much longer, once the session is active and the window is up.
+
+#include "PortalCalls.h"
 
 #include <libportal/portal.h>
 #include <libportal/remote.h>
@@ -230,6 +238,9 @@ std::optional<Options> parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--shortcuts") return probe::runShortcuts(argc, argv);
+  if (mode == "--remote-persist") return probe::runRemotePersist(argc, argv);
   std::optional<Options> options = parse(argc, argv);
   if (!options) {
     fprintf(stderr, "usage: %s [--timeout S] [--at X,Y] [--after-pid PID] [--delay-ms N]\n",

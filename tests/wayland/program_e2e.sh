@@ -11,8 +11,11 @@
 #            Define Scope asks again, and a drag over the frozen screen gives the find scope the
 #            dragged corners in screen pixels
 #
-#   tests/wayland/program_e2e.sh PROGRAM TOOLS_DIR [RUNS]
+#   tests/wayland/program_e2e.sh [--desktop gnome43|gnome48] PROGRAM TOOLS_DIR [RUNS]
 #   tests/wayland/program_e2e.sh --self-check      (its waits last what they ask for)
+#
+# On gnome48 (from the Debian 13 root) PROGRAM is the program's .deb: it is installed into the
+# session's root and run there, as a user of that desktop runs it.
 #
 # TOOLS_DIR holds consent_helper, wl_input and click_target. One line per scenario and run, then
 # "N passed, N failed". A failed scenario's frames, logs and steps are kept under OSTRANE_WL_KEEP
@@ -68,10 +71,20 @@ fi
 
 if [ "${1:-}" != --inside ]; then
   # ---- Outside: one session per scenario and run, as the caller (root in CI).
-  [ $# -ge 2 ] && [ $# -le 3 ] || { echo "usage: $0 PROGRAM TOOLS_DIR [RUNS]" >&2; exit 2; }
+  desktop=(--desktop gnome43)
+  if [ "${1:-}" = --desktop ] && [ $# -ge 2 ]; then desktop=(--desktop "$2") && shift 2; fi
+  [ $# -ge 2 ] && [ $# -le 3 ] && [[ ${desktop[1]} =~ ^gnome4[38]$ ]] ||
+    { echo "usage: $0 [--desktop gnome43|gnome48] PROGRAM TOOLS_DIR [RUNS]" >&2; exit 2; }
   program=$(realpath "$1") tools=$(realpath "$2") runs=${3:-1}
+  # From the root, the package is installed and its program run inside.
+  if [ "${desktop[1]}" != gnome43 ]; then
+    [[ $program == *.deb && -f $program ]] || { echo "$program is not a .deb" >&2; exit 2; }
+    desktop+=(--install "$program")
+    program=/usr/bin/ostrane
+  fi
   [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "RUNS wants a whole number, not '$runs'" >&2; exit 2; }
-  [ -x "$program" ] || { echo "$program is missing: build the ostrane target" >&2; exit 2; }
+  [ "${desktop[1]}" != gnome43 ] || [ -x "$program" ] ||
+    { echo "$program is missing: build the ostrane target" >&2; exit 2; }
   for tool in consent_helper wl_input click_target; do
     [ -x "$tools/$tool" ] ||
       { echo "$tools/$tool is missing: build the tests/wayland targets" >&2; exit 2; }
@@ -91,7 +104,7 @@ if [ "${1:-}" != --inside ]; then
       mkdir -m 0777 "$dir"
       began=$(date +%s%N)
       # The session stops everything it started when it is itself stopped.
-      out=$(timeout -k 10 120 "$session" --log-dir "$logs" -- \
+      out=$(timeout -k 10 180 "$session" "${desktop[@]}" --log-dir "$logs" -- \
         bash "$self" --inside "$scenario" "$dir" "$program" "$tools" 2>&1)
       status=$?
       took=$((($(date +%s%N) - began) / 1000000))
@@ -122,6 +135,11 @@ fi
 # ---- Inside the session, as its user: one scenario.
 scenario=$2 work=$3 program=$4 tools=$5
 cd "$work" || exit 1
+# GNOME 47 and later centre new windows, which would put the program over the target; the
+# scenarios want them placed as GNOME 43 does, from the top left.
+if [ -n "${OSTRANE_WL_IN_ROOT:-}" ]; then
+  "$OSTRANE_WL_IN_ROOT" gsettings set org.gnome.mutter center-new-windows false || exit 1
+fi
 t0=$(date +%s%N)
 now() {
   local ms=$((($(date +%s%N) - t0) / 1000000))
@@ -197,7 +215,8 @@ start_target() {
 
 start_program() {
   do_wl snap "$work/before-program.ppm"
-  OSTRANE_STATUS_FILE=$work/status OSTRANE_BACKEND_DEBUG=1 "$program" 2>program.err &
+  OSTRANE_STATUS_FILE=$work/status OSTRANE_BACKEND_DEBUG=1 ${OSTRANE_WL_IN_ROOT:+"$OSTRANE_WL_IN_ROOT"} \
+    "$program" 2>program.err &
   program_pid=$!
   wait_for 10 test -s status || fail "the program wrote no status file"
   grep -q '^ostrane: backend wayland' program.err ||
@@ -212,6 +231,8 @@ start_program() {
     last="$wx $wy $ww $wh"
   done
   [ "$wx $wy $ww $wh" = "$last" ] || fail "the program's window did not show or settle ($reply)"
+  # Nothing changed outside the target's frame: the window is over the target, or nowhere.
+  [ "${changed:-0}" -gt 0 ] || fail "the program's window shows nowhere beside the target"
   window=("$wx" "$wy" "$ww" "$wh")
   say "program shown, ${ww}x${wh} at ($wx, $wy); $(head -1 program.err)"
 }

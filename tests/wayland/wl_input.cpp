@@ -2,8 +2,11 @@
 // pointer through mutter's own remote-desktop API (it asks no one), and looks at the screen
 // through its screen cast. One session, one virtual keyboard and pointer, for the whole run:
 // a device that comes and goes makes windows rebind to the seat and lose the first input.
+// On KDE (--via kwin, the default where OSTRANE_WL_DESKTOP is kde) keys and the pointer go
+// through kwin's fake-input protocol instead, and there are no eyes: the screen commands answer
+// an error.
 //
-//   wl_input [--timeout S] [--connector NAME]
+//   wl_input [--timeout S] [--connector NAME] [--via mutter|kwin]
 //
 // Reads commands from standard input, one a line, and answers each with one line, "ok" or
 // "error REASON", once it has been carried out. Each command is given at most --timeout seconds
@@ -29,7 +32,9 @@
 // Exits 0 at the end of the input, 1 when mutter's session cannot be had, 2 on usage errors.
 
 #include "ConsentLocate.h"
+#include "KwinFakeInput.h"
 #include "MutterRemote.h"
+#include "ScreenMatch.h"
 
 #include <glib-unix.h>
 #include <unistd.h>
@@ -62,63 +67,22 @@ constexpr auto kRepointLooking = 800ms;
 
 constexpr uint32_t kShift = 0xffe1;  // XK_Shift_L
 
-std::optional<uint32_t> Keysym(const std::string& name) {
-  static const std::map<std::string, uint32_t> named = {
-      {"Tab", 0xff09},       {"Return", 0xff0d}, {"Escape", 0xff1b},
-      {"BackSpace", 0xff08}, {"space", 0x20},    {"alt", 0xffe9},
-      {"ctrl", 0xffe3},      {"shift", 0xffe1},  {"super", 0xffeb},
-  };
-  if (auto found = named.find(name); found != named.end()) return found->second;
-  if (name.size() == 1 && name[0] > 0x20 && name[0] < 0x7f) return uint32_t(name[0]);
-  if (name.size() >= 2 && name[0] == 'F') {
-    char* end = nullptr;
-    const long n = strtol(name.c_str() + 1, &end, 10);
-    if (!*end && n >= 1 && n <= 12) return uint32_t(0xffbe + n - 1);  // XK_F1 onwards
-  }
-  return std::nullopt;
-}
-
-// The share of points along column x (or row y when `row`) whose pixel is the inverse of the
-// one `offset` further on; the crossing's neighbourhood is left out.
-double InvertedShare(const consent::Picture& picture, int x, int y, int offset, bool row) {
-  const int length = row ? picture.width : picture.height;
-  const int across = row ? y : x;
-  const int along = row ? x : y;
-  if (across + offset < 0 || across + offset >= (row ? picture.height : picture.width) ||
-      across < 0 || across >= (row ? picture.height : picture.width))
-    return 0;
-  int looked = 0, inverted = 0;
-  for (int i = 0; i < length; i += 5) {
-    if (std::abs(i - along) <= 3) continue;
-    const uint32_t here = row ? picture.at(i, across) : picture.at(across, i);
-    const uint32_t there = row ? picture.at(i, across + offset) : picture.at(across + offset, i);
-    ++looked;
-    if ((here ^ 0xFFFFFF) == there) ++inverted;
-  }
-  return looked ? double(inverted) / looked : 0;
-}
-
-// A crosshair exactly at (x, y): its column is the inverse of the columns two either side, and
-// its row likewise. Sound on a plain background, which the test's target gives.
-bool CrosshairAt(const consent::Picture& picture, int x, int y) {
-  constexpr double kMost = 0.8;
-  for (bool row : {false, true})
-    for (int offset : {-2, 2})
-      if (InvertedShare(picture, x, y, offset, row) < kMost) return false;
-  return true;
-}
-
 class Hands {
  public:
   explicit Hands(std::chrono::seconds timeout) : timeout_(timeout) {}
 
-  bool open(const std::string& connector, std::string& error) {
-    if (!mutter::openWithFrames(session_, frames_, connector, Clock::now() + 10s, error))
+  bool open(bool kwin, const std::string& connector, std::string& error) {
+    if (kwin) {
+      input_ = &fake_;
+      if (!fake_.open()) return sessionError(error);
+      eyes_ = false;
+    } else if (!mutter::openWithFrames(session_, frames_, connector, Clock::now() + 10s, error)) {
       return false;
+    }
     // mutter makes a session's pointer and keyboard at their first use, and a window binds to
     // them only then: the first key or click would be lost. Made now, harmlessly, they are there
     // for every window that comes later.
-    if (!session_.nudge() || !tap({kShift})) return sessionError(error);
+    if (!input_->nudge() || !tap({kShift})) return sessionError(error);
     mutter::pause(200ms);
     return true;
   }
@@ -151,7 +115,7 @@ class Hands {
       std::vector<uint32_t> keys;
       std::istringstream names(chord);
       for (std::string name; std::getline(names, name, '+');) {
-        const auto keysym = Keysym(name);
+        const auto keysym = keysymNamed(name);
         if (!keysym) return usage("no key named '" + name + "'", error);
         keys.push_back(*keysym);
       }
@@ -160,11 +124,11 @@ class Hands {
     }
     if (verb == "move") {
       if (!ints(2, v)) return usage("move X Y", error);
-      return session_.move(v[0], v[1]) || sessionError(error);
+      return input_->move(v[0], v[1]) || sessionError(error);
     }
     if (verb == "click") {
       if (!ints(2, v)) return usage("click X Y", error);
-      return session_.click(v[0], v[1]) || sessionError(error);
+      return click(v[0], v[1]) || sessionError(error);
     }
     if (verb == "drag") {
       if (!ints(4, v)) return usage("drag X1 Y1 X2 Y2", error);
@@ -217,18 +181,27 @@ class Hands {
     return false;
   }
   bool sessionError(std::string& error) {
-    error = session_.error();
+    error = input_->error();
     return false;
+  }
+  bool click(int x, int y) {
+    if (!input_->move(x, y)) return false;
+    mutter::pause(kBeforePress);
+    if (!input_->button(true)) return false;
+    mutter::pause(40ms);
+    if (!input_->button(false)) return false;
+    mutter::pause(40ms);
+    return true;
   }
 
   // Presses the keys in order and lets them go in the reverse order.
   bool tap(const std::vector<uint32_t>& keys) {
     for (uint32_t k : keys) {
-      if (!session_.key(k, true)) return false;
+      if (!input_->key(k, true)) return false;
       mutter::pause(kKeyGap);
     }
     for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
-      if (!session_.key(*k, false)) return false;
+      if (!input_->key(*k, false)) return false;
       mutter::pause(kKeyGap);
     }
     return true;
@@ -236,16 +209,16 @@ class Hands {
 
   // Press at the first corner, a few motions on the way, release at the second, as a hand drags.
   bool drag(int x1, int y1, int x2, int y2) {
-    if (!session_.move(x1, y1)) return false;
+    if (!input_->move(x1, y1)) return false;
     mutter::pause(kBeforePress);
-    if (!session_.button(true)) return false;
+    if (!input_->button(true)) return false;
     constexpr int kSteps = 5;
     for (int i = 1; i <= kSteps; ++i) {
       mutter::pause(20ms);
-      if (!session_.move(x1 + (x2 - x1) * i / kSteps, y1 + (y2 - y1) * i / kSteps)) return false;
+      if (!input_->move(x1 + (x2 - x1) * i / kSteps, y1 + (y2 - y1) * i / kSteps)) return false;
     }
     mutter::pause(kBeforePress);
-    if (!session_.button(false)) return false;
+    if (!input_->button(false)) return false;
     mutter::pause(40ms);
     return true;
   }
@@ -256,7 +229,7 @@ class Hands {
              const char* what, std::string& error) {
     for (int tries = 0;; ++tries) {
       const int sentX = x + (tries % 2);
-      if (!session_.move(sentX, y)) return sessionError(error);
+      if (!input_->move(sentX, y)) return sessionError(error);
       const Clock::time_point sent = Clock::now();
       bool found = false;
       mutter::runUntil([&] { return (found = seen(sentX, y)); },
@@ -303,7 +276,7 @@ class Hands {
               now - sentAt < mutter::kSettled || frames_.serial() == looked)
             return false;
           looked = frames_.serial();
-          return CrosshairAt(frames_.latest(), sentX, sentY);
+          return screen::crosshairAt(frames_.latest(), sentX, sentY);
         },
         "no crosshair showed where the pointer was sent", error);
   }
@@ -312,13 +285,7 @@ class Hands {
     const auto wanted = consent::loadPpm(path);
     if (!wanted) return usage("cannot read " + path, error);
     if (!settled(Clock::now(), error)) return false;
-    const consent::Picture& seen = frames_.latest();
-    int wrong = 0;
-    for (int j = 0; j < wanted->height; ++j)
-      for (int i = 0; i < wanted->width; ++i) {
-        const int sx = x + i, sy = y + j;
-        if (sx >= seen.width || sy >= seen.height || seen.at(sx, sy) != wanted->at(i, j)) ++wrong;
-      }
+    const int wrong = screen::differing(frames_.latest(), *wanted, x, y);
     if (wrong == 0) return true;
     error = std::to_string(wrong) + " of " + std::to_string(wanted->width * wanted->height) +
             " pixels differ at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
@@ -329,31 +296,15 @@ class Hands {
     const auto wanted = consent::loadPpm(path);
     if (!wanted) return usage("cannot read " + path, result);
     if (!settled(Clock::now(), result)) return false;
-    const consent::Picture& seen = frames_.latest();
-    for (int y = 0; y + wanted->height <= seen.height; ++y)
-      for (int x = 0; x + wanted->width <= seen.width; ++x) {
-        bool match = true;
-        for (int j = 0; j < wanted->height && match; ++j)
-          for (int i = 0; i < wanted->width && match; ++i)
-            match = seen.at(x + i, y + j) == wanted->at(i, j);
-        if (match) {
-          result = std::to_string(x) + " " + std::to_string(y);
-          return true;
-        }
-      }
-    return usage(path + " is nowhere on the screen", result);
+    const auto at = screen::find(frames_.latest(), *wanted);
+    if (!at) return usage(path + " is nowhere on the screen", result);
+    result = std::to_string(at->first) + " " + std::to_string(at->second);
+    return true;
   }
 
-  // How many pixels of a settled picture differ from the picture in PPM, and their bounds.
-  static int ChannelDistance(uint32_t a, uint32_t b) {
-    int most = 0;
-    for (int shift : {0, 8, 16})
-      most = std::max(most, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
-    return most;
-  }
-
-  // The tolerance passes over the faint noise mutter's software renderer gives a repainted
-  // desktop background.
+  // How many pixels of a settled picture differ from the picture in PPM, and their bounds. The
+  // tolerance passes over the faint noise mutter's software renderer gives a repainted desktop
+  // background.
   bool compare(const std::string& path, int tolerance, consent::Rect ignored, std::string& result) {
     const auto before = consent::loadPpm(path);
     if (!before) return usage("cannot read " + path, result);
@@ -361,24 +312,18 @@ class Hands {
     const consent::Picture& now = frames_.latest();
     if (now.width != before->width || now.height != before->height)
       return usage(path + " is not the screen's size", result);
-    int count = 0, left = now.width, top = now.height, right = -1, bottom = -1;
-    for (int y = 0; y < now.height; ++y)
-      for (int x = 0; x < now.width; ++x)
-        if (!ignored.contains(x, y) &&
-            ChannelDistance(now.at(x, y), before->at(x, y)) > tolerance) {
-          ++count;
-          left = std::min(left, x), right = std::max(right, x);
-          top = std::min(top, y), bottom = std::max(bottom, y);
-        }
-    result = std::to_string(count);
-    if (count)
-      result += " " + std::to_string(left) + " " + std::to_string(top) + " " +
-                std::to_string(right - left + 1) + " " + std::to_string(bottom - top + 1);
+    const screen::Changed diff = screen::changed(now, *before, tolerance, ignored);
+    result = std::to_string(diff.count);
+    const consent::Rect& r = diff.bounds;
+    if (diff.count)
+      result += " " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
+                std::to_string(r.width) + " " + std::to_string(r.height);
     return true;
   }
 
   // Waits for a picture that has not changed for a while since `since`.
   bool settled(Clock::time_point since, std::string& error) {
+    if (!eyes_) return usage("no pictures of the screen on this desktop", error);
     const bool ok = mutter::runUntil(
         [&] {
           const Clock::time_point now = Clock::now();
@@ -394,54 +339,10 @@ class Hands {
   std::chrono::seconds timeout_;
   Clock::time_point deadline_;
   mutter::RemoteSession session_;
+  KwinFakeInput fake_;
+  InputDevice* input_ = &session_;
   mutter::Frames frames_;
-};
-
-// Lines of standard input as they come, read from the GLib main context so that the cast's
-// frames keep flowing while a command is awaited.
-class Lines {
- public:
-  Lines() {
-    watch_ = g_unix_fd_add(
-        STDIN_FILENO, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](int fd, GIOCondition, gpointer self) -> gboolean {
-          auto* lines = static_cast<Lines*>(self);
-          char buffer[4096];
-          const ssize_t n = read(fd, buffer, sizeof buffer);
-          if (n <= 0) {
-            lines->ended_ = true;
-            lines->watch_ = 0;
-            return G_SOURCE_REMOVE;
-          }
-          lines->pending_.append(buffer, size_t(n));
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
-  ~Lines() {
-    if (watch_) g_source_remove(watch_);
-  }
-
-  // The next line, without its end; false at the end of the input.
-  bool next(std::string& line) {
-    mutter::runUntil([&] { return ended_ || pending_.find('\n') != std::string::npos; },
-                     Clock::time_point::max());
-    const size_t end = pending_.find('\n');
-    if (end == std::string::npos) {
-      if (pending_.empty()) return false;
-      line.swap(pending_);
-      pending_.clear();
-      return true;
-    }
-    line = pending_.substr(0, end);
-    pending_.erase(0, end + 1);
-    return true;
-  }
-
- private:
-  guint watch_ = 0;
-  std::string pending_;
-  bool ended_ = false;
+  bool eyes_ = true;
 };
 
 }  // namespace
@@ -449,6 +350,8 @@ class Lines {
 int main(int argc, char** argv) {
   int timeout = 10;
   std::string connector = "Meta-0";
+  const char* desktop = getenv("OSTRANE_WL_DESKTOP");
+  bool kwin = desktop && std::string(desktop) == "kde";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     char* end = nullptr;
@@ -457,11 +360,14 @@ int main(int argc, char** argv) {
       if (*end || timeout < 1 || timeout > 600) timeout = 0;
     } else if (arg == "--connector" && i + 1 < argc) {
       connector = argv[++i];
+    } else if (arg == "--via" && i + 1 < argc &&
+               (argv[i + 1] == std::string("mutter") || argv[i + 1] == std::string("kwin"))) {
+      kwin = argv[++i] == std::string("kwin");
     } else {
       timeout = 0;
     }
     if (timeout == 0) {
-      fprintf(stderr, "usage: %s [--timeout S] [--connector NAME]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--timeout S] [--connector NAME] [--via mutter|kwin]\n", argv[0]);
       return 2;
     }
   }
@@ -470,11 +376,11 @@ int main(int argc, char** argv) {
   {
     Hands hands{std::chrono::seconds(timeout)};
     std::string error;
-    if (!hands.open(connector, error)) {
+    if (!hands.open(kwin, connector, error)) {
       fprintf(stderr, "wl-input: %s\n", error.c_str());
       status = 1;
     } else {
-      Lines lines;
+      mutter::StdinLines lines;
       for (std::string line; lines.next(line);) {
         if (line.empty()) continue;
         error.clear();
