@@ -17,14 +17,17 @@ class Histogram {
       : sums_(kSide * kSide * kSide, 0), exact_(kSlots, 0) {
     const int32_t rows = std::min(hay.Height, 64);
     const int32_t cols = std::min(hay.Width, 128);
-    const int32_t stride = hay.Width / cols;
     uint32_t rnd = 0x2545F491u;
     for (int32_t k = 0; k < rows; ++k) {
       const int32_t y = static_cast<int32_t>((int64_t{2 * k + 1} * hay.Height) / (2 * rows));
       const uint8_t* row = RowFromTop(hay, y);
       for (int32_t j = 0; j < cols; ++j) {
-        rnd = rnd * 1664525u + 1013904223u;  // jitter, so periodic content is not aliased
-        const int32_t x = j * stride + static_cast<int32_t>((rnd >> 8) % uint32_t(stride));
+        // One sample in each of `cols` equal cells across the whole width, at a jittered place
+        // in its cell, so periodic content is not aliased.
+        const int32_t cell = static_cast<int32_t>(int64_t{j} * hay.Width / cols);
+        const int32_t next = static_cast<int32_t>(int64_t{j + 1} * hay.Width / cols);
+        rnd = rnd * 1664525u + 1013904223u;
+        const int32_t x = cell + static_cast<int32_t>((rnd >> 8) % uint32_t(next - cell));
         const uint8_t* q = row + 3 * static_cast<ptrdiff_t>(x);
         ++sums_[Index(q[0] / kBin + 1, q[1] / kBin + 1, q[2] / kBin + 1)];
         ++exact_[Slot(q)];

@@ -147,6 +147,30 @@ TEST(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
   }
 }
 
+// The colour sample must span the whole width, whatever it is. Left of column 128 a grey ground
+// with a dark pixel in every eight; right of it all blue. The needle is blue around one dark
+// pixel: dark is the rarer colour, unless the sample never looks right of column 128 and takes
+// blue for unseen.
+TEST(FastSearch, ColourSampleSpansTheWholeWidth) {
+  for (const int width : {160, 200, 255, 256, 400, 1000}) {
+    Rows screen = Solid(width, 64, 0x0000C0);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 128; ++x)
+        screen[y][x] = (x + 3 * y) % 8 ? 0x909090 : 0x101010;
+    Rows mark = Solid(3, 3, 0x0000C0);
+    mark[1][1] = 0x101010;
+    TBDBitmapData hay, needle;
+    Fill(hay, screen);
+    Fill(needle, mark);
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
+      Trace trace;
+      EXPECT_EQ(Fast(hay, needle, tol, &trace), Scan(hay, needle, tol)) << width;
+      EXPECT_EQ(trace.anchorX, 1) << "width " << width;
+      EXPECT_EQ(trace.anchorY, 1) << "width " << width;
+    }
+  }
+}
+
 TEST(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
   // Horizontal stripes of two colours; the needle is a piece of them whose last pixel has the
   // other stripe's colour, so every pixel but one agrees at half the offsets.
