@@ -150,10 +150,10 @@ TEST_P(SearchEquivalence, AgreesWithReferenceOnWideRandomCases) {
   CheckCases(options_, 7, 4000, 100, 6, false);
 }
 
-// With no patience for candidates, the exact search changes to the rolling hash after its first
-// row: the hash must find the same first match.
+// Told to change at once, the exact search changes to the rolling hash after its first row: the
+// hash must find the same first match.
 TEST_P(SearchEquivalence, RollingHashAgreesWithReference) {
-  options_.hashSwitchWork = 0;
+  options_.hashSwitchWork = -1;
   int hashed = 0;
   CheckCases(options_, 99, 4000, 40, 24, false, &hashed);
   // The others are found in their first row, have only one, or no offset of their first row
@@ -169,7 +169,7 @@ TEST_P(SearchEquivalence, SplitSearchAgreesWithReference) {
     options_.splitMinRows = rows;
     options_.hashSwitchWork = search::kDefaultHashSwitchWork;
     CheckCases(options_, 31 + rows, 3000, 30, 40, false);
-    options_.hashSwitchWork = 0;
+    options_.hashSwitchWork = -1;
     CheckCases(options_, 41 + rows, 2000, 30, 40, false);
   }
 }
