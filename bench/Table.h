@@ -56,7 +56,8 @@ class TableReporter : public benchmark::ConsoleReporter {
       }
       const auto first = cells.find(columns_.front()), ref = cells.find(reference_);
       if (first != cells.end() && ref != cells.end() && first->second > 0) {
-        std::printf("%.0fx | ", ref->second / first->second);
+        const double ratio = ref->second / first->second;
+        std::printf(ratio < 10 ? "%.1fx | " : "%.0fx | ", ratio);
       } else {
         std::printf("- | ");
       }
