@@ -202,6 +202,23 @@ TEST(FastSearch, RowPeriodFindsTheFirstMatchInEveryClassOfRows) {
       }
     }
   }
+  // A needle too tall to judge every row (every third of 260): the classes are made of the rows
+  // judged, and a copy at every offset row is still found.
+  Rows tall(260, std::vector<uint32_t>(6));
+  for (int y = 0; y < 260; ++y)
+    for (int x = 0; x < 6; ++x)
+      tall[y][x] = 0x010000u * uint32_t(y % 256) + 0x100u * uint32_t(y / 256 * 40 + x) + 7;
+  for (int y = 0; y < 9; ++y) {
+    Rows screen = Solid(40, 280, 0x808080);
+    Paste(screen, tall, 30, 10);
+    Paste(screen, tall, 3 + y, y);
+    TBDBitmapData hay, needle;
+    Fill(hay, screen);
+    Fill(needle, tall);
+    Trace trace;
+    EXPECT_EQ(Fast(hay, needle, nullptr, &trace), (Answer{true, 3 + y, y})) << "row " << y;
+    EXPECT_GT(trace.rowPeriod, 1) << "row " << y;
+  }
 }
 
 TEST(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
