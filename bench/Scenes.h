@@ -1,5 +1,7 @@
-// Deterministic full-HD scenes for the benchmarks: a desktop, a mostly white screen, a flat grey
-// screen and a striped screen, with the needles the benchmarks look for.
+// Deterministic scenes for the benchmarks at full HD and at 4K: a desktop, a mostly white screen,
+// a flat grey screen and a striped screen, with the needles the benchmarks look for. At 4K the
+// desktop's layout is twice the size (as a screen scaled to 200 % shows it) while text keeps its
+// cell size; the needles keep their sizes and sit at the same place relative to the screen.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +15,8 @@ namespace ostrane::bench {
 
 constexpr int kScreenW = 1920;
 constexpr int kScreenH = 1080;
+constexpr int k4KW = 3840;
+constexpr int k4KH = 2160;
 
 // A picture as 0xRRGGBB values, top row first.
 struct Picture {
@@ -68,51 +72,65 @@ inline void Icon(Picture& p, std::mt19937& rng, int x0, int y0, int size) {
 }
 
 // Wallpaper gradient, desktop icons, overlapping windows with title bars, text and a gradient
-// panel, and a task bar with icons and a clock along the bottom.
-inline Picture Desktop() {
+// panel, and a task bar with icons and a clock along the bottom; `s` is the layout's scale, 1 at
+// full HD.
+inline Picture Desktop(int width = kScreenW, int height = kScreenH) {
   std::mt19937 rng(1234);
-  Picture p(kScreenW, kScreenH, 0);
-  for (int y = 0; y < kScreenH; ++y)
-    for (int x = 0; x < kScreenW; ++x)
-      p.at(x, y) = Mix(0x1E5A8C, 0x3FA07A, y + x / 8, kScreenH + kScreenW / 8);
+  const int s = std::max(1, width / kScreenW);
+  Picture p(width, height, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      p.at(x, y) = Mix(0x1E5A8C, 0x3FA07A, y + x / 8, height + width / 8);
   for (int i = 0; i < 8; ++i)
-    Icon(p, rng, 20, 20 + i * 90, 48);
+    Icon(p, rng, 20 * s, (20 + i * 90) * s, 48 * s);
   for (int i = 0; i < 9; ++i) {
-    const int w = 500 + int(rng() % 700), h = 300 + int(rng() % 500);
-    const int x = 100 + int(rng() % (kScreenW - w - 100)), y = int(rng() % (kScreenH - 40 - h));
+    const int w = (500 + int(rng() % 700)) * s, h = (300 + int(rng() % 500)) * s;
+    const int x = 100 * s + int(rng() % (width - w - 100 * s));
+    const int y = int(rng() % (height - 40 * s - h));
     p.Rect(x - 1, y - 1, w + 2, h + 2, 0x707070);
-    for (int t = 0; t < 24; ++t)
+    for (int t = 0; t < 24 * s; ++t)
       for (int c = 0; c < w; ++c)
         p.at(x + c, y + t) = Mix(0x1F4E99, 0x6FA3E0, c, w);
-    p.Rect(x + w - 60, y + 4, 16, 16, 0xE04040);
-    p.Rect(x, y + 24, w, h - 24, i % 3 ? 0xFFFFFF : 0xF0F0F0);
-    Text(p, rng, x + 10, y + 34, w - 20, (h - 60) / 16 - 4, i % 2 ? 0x000000 : 0x202020);
-    for (int r = 0; r < 40; ++r)
+    p.Rect(x + w - 60 * s, y + 4 * s, 16 * s, 16 * s, 0xE04040);
+    p.Rect(x, y + 24 * s, w, h - 24 * s, i % 3 ? 0xFFFFFF : 0xF0F0F0);
+    Text(p, rng, x + 10 * s, y + 34 * s, w - 20 * s, (h - 60 * s) / 16 - 4,
+         i % 2 ? 0x000000 : 0x202020);
+    for (int r = 0; r < 40 * s; ++r)
       for (int c = 0; c < w / 3; ++c)
-        p.at(x + 10 + c, y + h - 50 + r) = Mix(0xF2C94C, 0xEB5757, c + r, w / 3 + 40);
+        p.at(x + 10 * s + c, y + h - 50 * s + r) = Mix(0xF2C94C, 0xEB5757, c + r, w / 3 + 40 * s);
   }
   // The window the text needle is cut from, near the bottom-right.
-  p.Rect(1300, 600, 600, 420, 0xFFFFFF);
-  Text(p, rng, 1310, 610, 580, 25, 0x000000);
-  p.Rect(0, kScreenH - 40, kScreenW, 40, 0x2B2B2B);
+  p.Rect(width - 620 * s, height - 480 * s, 600 * s, 420 * s, 0xFFFFFF);
+  Text(p, rng, width - 610 * s, height - 470 * s, 580 * s, 25 * s, 0x000000);
+  p.Rect(0, height - 40 * s, width, 40 * s, 0x2B2B2B);
   for (int i = 0; i < 30; ++i)
-    Icon(p, rng, 60 + i * 60, kScreenH - 36, 32);
-  Text(p, rng, 1820, kScreenH - 28, 80, 1, 0xFFFFFF);
+    Icon(p, rng, (60 + i * 60) * s, height - 36 * s, 32 * s);
+  Text(p, rng, width - 100 * s, height - 28 * s, 80 * s, 1, 0xFFFFFF);
   return p;
 }
 
-inline Picture MostlyWhite() {
+inline Picture MostlyWhite(int width = kScreenW, int height = kScreenH) {
   std::mt19937 rng(99);
-  Picture p(kScreenW, kScreenH, 0xFFFFFF);
-  Icon(p, rng, 1816, 996, 32);  // inside a 16-pixel white border of the 64 x 64 needle
+  Picture p(width, height, 0xFFFFFF);
+  // Inside a 16-pixel white border of the 64 x 64 needle cut 120 x 100 from the bottom-right.
+  Icon(p, rng, width - 104, height - 84, 32);
   return p;
 }
 
-inline Picture Striped() {
-  Picture p(kScreenW, kScreenH, 0);
-  for (int y = 0; y < kScreenH; ++y)
-    for (int x = 0; x < kScreenW; ++x)
+inline Picture Striped(int width = kScreenW, int height = kScreenH) {
+  Picture p(width, height, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
       p.at(x, y) = (y & 1) ? 0xE0E0E0 : 0x202020;
+  return p;
+}
+
+// Two colours at random: every needle pixel is common.
+inline Picture Noise(int width = kScreenW, int height = kScreenH) {
+  std::mt19937 rng(77);
+  Picture p(width, height, 0);
+  for (auto& v : p.px)
+    v = (rng() & 1) ? 0xFFFFFF : 0x000000;
   return p;
 }
 

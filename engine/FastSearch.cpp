@@ -55,9 +55,11 @@ bool Find(const TBDBitmapData& haystack, const TBDBitmapData& needle,
 
   const Plan plan = MakePlan(haystack, needle, ChannelToleranceOf(tolerance), tolerance == nullptr);
   t.method = Method::Anchor;
-  t.anchorX = plan.anchor.x;
-  t.anchorY = plan.anchor.y;
-  t.checks = plan.nChecks;
+  const ProbeSet& first = plan.ForRow(0);
+  t.anchorX = first.anchor.x;
+  t.anchorY = first.anchor.y;
+  t.checks = first.nChecks;
+  t.rowPeriod = plan.period;
   const SearchInput in{haystack, needle, tolerance, simd::KernelsFor(t.level)};
   return ParallelFind(in, plan, options, t, x, y);
 }

@@ -16,10 +16,10 @@ namespace {
 // that then fail. The plan's next rarest pixel serves unless the anchor is so rare that the
 // sample never saw it; a learned pixel serves once it proved the better filter, or when the plan
 // offers none.
-const Probe* SecondProbe(const Plan& plan, const LearnedChecks& learned) {
+const Probe* SecondProbe(const ProbeSet& set, const LearnedChecks& learned) {
   const bool haveLearned = learned.count > 0;
   if (haveLearned && learned.preferred) return &learned.probes[0];
-  if (plan.anchorCount > 0 && plan.nChecks > 0) return &plan.checks[0];
+  if (set.anchorCount > 0 && set.nChecks > 0) return &set.checks[0];
   if (haveLearned) return &learned.probes[0];
   return nullptr;
 }
@@ -45,21 +45,22 @@ bool AnchorScan::Run(const Plan& plan, int32_t y0, int32_t y1, const EarlierPart
   std::vector<int32_t> cand(static_cast<size_t>(lastX_) + 1);
   for (int32_t oy = y0; oy < y1; ++oy) {
     if (stop()) return false;
-    // The anchor, the second probe, then two more checks for screens where every colour is
-    // common (dithering, text at a tolerance).
-    const Probe* second = SecondProbe(plan, learned_);
+    const ProbeSet& set = plan.ForRow(oy);
+    // The anchor, the second probe, then more checks for screens where every colour is common
+    // (dithering, noise, text at a tolerance).
+    const Probe* second = SecondProbe(set, learned_);
     simd::RowProbe probes[simd::kMaxRowProbes];
     int nProbes = 0;
     auto add = [&](const Probe& p) {
       probes[nProbes++] = {PixelPtr(hay_, p.x, oy + p.y), &p.range};
     };
-    add(plan.anchor);
+    add(set.anchor);
     uint32_t scanned = 0;  // checks every offset found has passed already
     if (second) {
       add(*second);
-      for (int c = 0; c < plan.nChecks && nProbes < simd::kMaxRowProbes; ++c) {
-        if (&plan.checks[c] == second) continue;
-        add(plan.checks[c]);
+      for (int c = 0; c < set.nChecks && nProbes < simd::kMaxRowProbes; ++c) {
+        if (&set.checks[c] == second) continue;
+        add(set.checks[c]);
         scanned |= 1u << c;
       }
     }
@@ -75,9 +76,9 @@ bool AnchorScan::Run(const Plan& plan, int32_t y0, int32_t y1, const EarlierPart
         ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
         learnedRejects += !ok;
       }
-      for (int c = 0; c < plan.nChecks && ok; ++c) {
+      for (int c = 0; c < set.nChecks && ok; ++c) {
         if (scanned >> c & 1) continue;
-        const Probe& p = plan.checks[c];
+        const Probe& p = set.checks[c];
         ok = InRange(PixelPtr(hay_, ox + p.x, oy + p.y), p.range);
       }
       if (ok && Verify(ox, oy, work)) {

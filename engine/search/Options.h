@@ -33,7 +33,8 @@ inline constexpr int32_t kMaxParts = 16;
 struct SearchOptions {
   Level level = Level::Avx2;  // lowered to UsableLevel when the search runs
   // The exact search changes to the rolling hash once the work spent on candidates exceeds this
-  // many units per haystack pixel.
+  // many units per haystack pixel; a negative value changes after the first row of each part,
+  // whatever it found (tests reach the hash so).
   double hashSwitchWork = kDefaultHashSwitchWork;
   // A haystack of at least splitMinPixels pixels is searched in parts of at least splitMinRows
   // offset rows (and twice the needle's height). Splitting pays only when a search costs more

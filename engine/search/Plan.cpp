@@ -17,15 +17,19 @@ class Histogram {
       : sums_(kSide * kSide * kSide, 0), exact_(kSlots, 0) {
     const int32_t rows = std::min(hay.Height, 64);
     const int32_t cols = std::min(hay.Width, 128);
-    const int32_t stride = hay.Width / cols;
     uint32_t rnd = 0x2545F491u;
     for (int32_t k = 0; k < rows; ++k) {
       const int32_t y = static_cast<int32_t>((int64_t{2 * k + 1} * hay.Height) / (2 * rows));
       const uint8_t* row = RowFromTop(hay, y);
       for (int32_t j = 0; j < cols; ++j) {
-        rnd = rnd * 1664525u + 1013904223u;  // jitter, so periodic content is not aliased
-        const int32_t x = j * stride + static_cast<int32_t>((rnd >> 8) % uint32_t(stride));
+        // One sample in each of `cols` equal cells across the whole width, at a jittered place
+        // in its cell, so periodic content is not aliased.
+        const int32_t cell = static_cast<int32_t>(int64_t{j} * hay.Width / cols);
+        const int32_t next = static_cast<int32_t>(int64_t{j + 1} * hay.Width / cols);
+        rnd = rnd * 1664525u + 1013904223u;
+        const int32_t x = cell + static_cast<int32_t>((rnd >> 8) % uint32_t(next - cell));
         const uint8_t* q = row + 3 * static_cast<ptrdiff_t>(x);
+        ++samples_;
         ++sums_[Index(q[0] / kBin + 1, q[1] / kBin + 1, q[2] / kBin + 1)];
         ++exact_[Slot(q)];
       }
@@ -39,6 +43,8 @@ class Histogram {
                                    sums_[Index(a - 1, b, c - 1)] - sums_[Index(a, b - 1, c - 1)] +
                                    sums_[Index(a - 1, b - 1, c - 1)];
   }
+
+  int32_t Samples() const { return samples_; }
 
   // Sampled pixels of exactly this colour (or of another colour sharing its slot).
   int32_t CountExact(const uint8_t* q) const { return exact_[Slot(q)]; }
@@ -64,40 +70,97 @@ class Histogram {
   }
   std::vector<int32_t> sums_;
   std::vector<int32_t> exact_;
+  int32_t samples_ = 0;
 };
+
+struct Scored {
+  uint64_t key;  // rarity first; ties broken by a scrambled position, so checks spread out
+  int32_t x, y;
+  Span span;
+  int32_t Count() const { return static_cast<int32_t>(key >> 32); }
+};
+
+// The rarest pixels of one needle row, rarest first: no class of rows needs more of a row.
+struct RowBest {
+  int32_t y = 0;
+  int n = 0;
+  std::array<Scored, kMaxChecks + 1> best;
+  void Offer(const Scored& s) {
+    if (n == kMaxChecks + 1 && s.key >= best[n - 1].key) return;
+    int at = std::min(n, kMaxChecks);
+    for (; at > 0 && best[at - 1].key > s.key; --at)
+      best[at] = best[at - 1];
+    best[at] = s;
+    n = std::min(n + 1, kMaxChecks + 1);
+  }
+};
+
+// The up to `limit` rarest pixels of the needle rows r = c mod period, rarest first.
+std::vector<Scored> ClassBest(const std::vector<RowBest>& rows, int32_t period, int32_t c,
+                              size_t limit) {
+  std::vector<Scored> all;
+  for (const RowBest& row : rows) {
+    if (row.y % period == c) all.insert(all.end(), row.best.begin(), row.best.begin() + row.n);
+  }
+  const size_t n = std::min(limit, all.size());
+  std::partial_sort(all.begin(), all.begin() + static_cast<ptrdiff_t>(n), all.end(),
+                    [](const Scored& a, const Scored& b) { return a.key < b.key; });
+  all.resize(n);
+  return all;
+}
+
+// The share of offsets expected to pass the first few probes of a class of rows, taken as
+// independent; more than any allowance when the class has no pixel.
+double PassShare(const std::vector<RowBest>& rows, int32_t period, int32_t c, int32_t samples) {
+  constexpr size_t kProbesJudged = 4;
+  const std::vector<Scored> best = ClassBest(rows, period, c, kProbesJudged);
+  double share = 1;
+  for (const Scored& s : best)
+    share *= (s.Count() + 1.0) / (samples + 1.0);
+  return best.empty() ? 4 : share;
+}
 
 }  // namespace
 
-// Keeps the kMaxChecks + 1 rarest pixels seen, ordered by rarity: the first becomes the anchor.
 Plan MakePlan(const TBDBitmapData& hay, const TBDBitmapData& needle, const ChannelTolerance& tol,
               bool exact) {
   const Histogram hist(hay);
-  struct Scored {
-    uint64_t key;  // rarity first; ties broken by a scrambled position, so checks spread out
-    int32_t x, y;
-    Span span;
-  };
-  std::vector<Scored> best;
-  best.reserve(kMaxChecks + 2);
   const int32_t sx = (needle.Width + 127) / 128, sy = (needle.Height + 127) / 128;
+  std::vector<RowBest> rows;
+  rows.reserve(static_cast<size_t>((needle.Height + sy - 1) / sy));
   for (int32_t y = needle.Height - 1; y >= 0; y -= sy) {
+    RowBest& row = rows.emplace_back();
+    row.y = y;
     for (int32_t x = needle.Width - 1; x >= 0; x -= sx) {
       const Span span = SpanAround(PixelPtr(needle, x, y), tol);
       const uint32_t scramble = (uint32_t(y) * 0x9E3779B1u) ^ (uint32_t(x) * 0x85EBCA77u);
       const int32_t count = exact ? hist.CountExact(PixelPtr(needle, x, y)) : hist.Count(span);
-      const uint64_t key = (uint64_t(uint32_t(count)) << 32) | scramble;
-      if (best.size() == kMaxChecks + 1 && key >= best.back().key) continue;
-      auto at = std::upper_bound(best.begin(), best.end(), key,
-                                 [](uint64_t k, const Scored& s) { return k < s.key; });
-      best.insert(at, Scored{key, x, y, span});
-      if (best.size() > kMaxChecks + 1) best.pop_back();
+      row.Offer({(uint64_t(uint32_t(count)) << 32) | scramble, x, y, span});
     }
   }
+
+  // Reading fewer rows pays while no class of rows lets through many more offsets than the
+  // needle's rarest pixels would, or more than one in a few thousand.
+  const int32_t samples = hist.Samples();
+  const double allowed = std::max(2 * PassShare(rows, 1, 0, samples), 1.0 / 4096);
   Plan plan;
-  plan.anchor = MakeProbe(best.front().x, best.front().y, best.front().span);
-  plan.anchorCount = static_cast<int32_t>(best.front().key >> 32);
-  for (size_t i = 1; i < best.size(); ++i)
-    plan.checks[plan.nChecks++] = MakeProbe(best[i].x, best[i].y, best[i].span);
+  for (int32_t period = std::min(kMaxRowPeriod, needle.Height); period > 1; --period) {
+    bool fits = true;
+    for (int32_t c = 0; c < period && fits; ++c)
+      fits = PassShare(rows, period, c, samples) <= allowed;
+    if (fits) {
+      plan.period = period;
+      break;
+    }
+  }
+  for (int32_t c = 0; c < plan.period; ++c) {
+    ProbeSet& set = plan.sets[c];
+    const std::vector<Scored> best = ClassBest(rows, plan.period, c, kMaxChecks + 1);
+    set.anchor = MakeProbe(best[0].x, best[0].y, best[0].span);
+    set.anchorCount = best[0].Count();
+    for (size_t i = 1; i < best.size(); ++i)
+      set.checks[set.nChecks++] = MakeProbe(best[i].x, best[i].y, best[i].span);
+  }
   return plan;
 }
 

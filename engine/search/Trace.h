@@ -17,9 +17,10 @@ enum class Method {
 struct Trace {
   Method method = Method::Reference;
   Level level = Level::Scalar;
-  int32_t anchorX = -1;  // needle position of the anchor pixel, row counted from the top
+  int32_t anchorX = -1;  // needle position of offset row 0's anchor, row counted from the top
   int32_t anchorY = -1;
-  int32_t checks = 0;        // further needle pixels tested before a full verification
+  int32_t checks = 0;        // further needle pixels tested before a full verification, at row 0
+  int32_t rowPeriod = 0;     // the candidates are found in haystack rows that are multiples of it
   int64_t candidates = 0;    // offsets that passed the probes scanned along the rows
   int32_t learned = 0;       // needle pixels that failed a verification and became checks
   int32_t hashFromRow = -1;  // -1 when the hash was not used

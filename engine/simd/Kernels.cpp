@@ -1,6 +1,7 @@
 #include "engine/simd/Kernels.h"
 
 #include <cstddef>
+#include <cstring>
 
 #if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
 #define OSTRANE_X86_SIMD 1
@@ -144,9 +145,9 @@ inline int32_t EmitPixels(uint64_t bits, int32_t base, int32_t* out, int32_t n) 
   return n;
 }
 
+// A byte lies within [lo, hi] where clamping it there leaves it unchanged.
 inline __m128i InRange128(__m128i v, __m128i lo, __m128i hi) {
-  const __m128i outside = _mm_or_si128(_mm_subs_epu8(lo, v), _mm_subs_epu8(v, hi));
-  return _mm_cmpeq_epi8(outside, _mm_setzero_si128());
+  return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(v, lo), hi), v);
 }
 
 struct Ranges128 {
@@ -158,30 +159,51 @@ struct Ranges128 {
       hi[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(r.hi + 16 * k));
     }
   }
-  // Byte mask of the 48 bytes (16 pixels) at q that lie within the ranges.
-  uint64_t Mask(const uint8_t* q) const {
+  // Which of the 48 bytes (16 pixels) at q lie within the ranges, as 0xFF or 0 each.
+  void Pass(const uint8_t* q, __m128i pass[3]) const {
     const auto* v = reinterpret_cast<const __m128i*>(q);
-    const uint64_t m0 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v), lo[0], hi[0])));
-    const uint64_t m1 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v + 1), lo[1], hi[1])));
-    const uint64_t m2 =
-        static_cast<uint32_t>(_mm_movemask_epi8(InRange128(_mm_loadu_si128(v + 2), lo[2], hi[2])));
-    return m0 | (m1 << 16) | (m2 << 32);
+    for (int k = 0; k < 3; ++k)
+      pass[k] = InRange128(_mm_loadu_si128(v + k), lo[k], hi[k]);
   }
 };
 
+// The bytes of the 48 at q + o (16 pixels) within the probe's ranges, ANDed into `pass`.
+inline void AndInRange128(const RowProbe& probe, ptrdiff_t o, __m128i pass[3]) {
+  const auto* v = reinterpret_cast<const __m128i*>(probe.p + o);
+  const auto* lo = reinterpret_cast<const __m128i*>(probe.range->lo);
+  const auto* hi = reinterpret_cast<const __m128i*>(probe.range->hi);
+  for (int k = 0; k < 3; ++k)
+    pass[k] = _mm_and_si128(pass[k], InRange128(_mm_loadu_si128(v + k), _mm_load_si128(lo + k),
+                                                _mm_load_si128(hi + k)));
+}
+
+// Pixel bits of 16 pixels from their bytes' pass vectors.
+inline uint64_t PixelBits128(const __m128i pass[3]) {
+  return PixelBits(static_cast<uint32_t>(_mm_movemask_epi8(pass[0])) |
+                   uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(pass[1]))} << 16 |
+                   uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(pass[2]))} << 32);
+}
+
 int32_t AnchorScanSse2(const RowProbe* probes, int nProbes, int32_t count, int32_t* out) {
-  Ranges128 ranges[kMaxRowProbes];
-  for (int k = 0; k < nProbes; ++k)
-    ranges[k] = Ranges128(*probes[k].range);
+  const Ranges128 first(*probes[0].range);
   int32_t n = 0;
   int32_t i = 0;
   for (; i + 16 <= count; i += 16) {
     const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
-    uint64_t bits = PixelBits(ranges[0].Mask(probes[0].p + o));
-    for (int k = 1; k < nProbes && bits; ++k)
-      bits &= PixelBits(ranges[k].Mask(probes[k].p + o));
+    __m128i pass[3];
+    first.Pass(probes[0].p + o, pass);
+    uint64_t bits = PixelBits128(pass);
+    if (!bits || nProbes == 1) {
+      if (bits) n = EmitPixels(bits, i, out, n);
+      continue;
+    }
+    // The further probes by the byte while any byte passes: a pixel passes where all three of
+    // its bytes passed every probe, which is worked out once at the end.
+    for (int k = 1; k < nProbes; ++k) {
+      AndInRange128(probes[k], o, pass);
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(pass[0], pass[1]), pass[2])) == 0) break;
+    }
+    bits &= PixelBits128(pass);
     if (bits) n = EmitPixels(bits, i, out, n);
   }
   return ScanTail(AnchorScanScalar, probes, nProbes, i, count, out, n);
@@ -216,8 +238,7 @@ constexpr Kernels kSse2{AnchorScanSse2, RowWithinSse2, AccumulatePlain, RollPlai
 #define OSTRANE_AVX2 [[gnu::target("avx2")]]
 
 OSTRANE_AVX2 inline __m256i InRange256(__m256i v, __m256i lo, __m256i hi) {
-  const __m256i outside = _mm256_or_si256(_mm256_subs_epu8(lo, v), _mm256_subs_epu8(v, hi));
-  return _mm256_cmpeq_epi8(outside, _mm256_setzero_si256());
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(_mm256_max_epu8(v, lo), hi), v);
 }
 
 struct Ranges256 {
@@ -228,19 +249,35 @@ struct Ranges256 {
       hi[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(r.hi + 32 * k));
     }
   }
-  // Pixel bits of the 96 bytes (32 pixels) at q: pixels 0-15 in low, 16-31 in high.
-  OSTRANE_AVX2 void Bits(const uint8_t* q, uint64_t& low, uint64_t& high) const {
+  // Which of the 96 bytes (32 pixels) at q lie within the ranges, as 0xFF or 0 each.
+  OSTRANE_AVX2 void Pass(const uint8_t* q, __m256i pass[3]) const {
     const auto* v = reinterpret_cast<const __m256i*>(q);
-    const uint64_t m0 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v), lo[0], hi[0])));
-    const uint64_t m1 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v + 1), lo[1], hi[1])));
-    const uint64_t m2 = static_cast<uint32_t>(
-        _mm256_movemask_epi8(InRange256(_mm256_loadu_si256(v + 2), lo[2], hi[2])));
-    low = PixelBits(m0 | ((m1 & 0xFFFF) << 32));
-    high = PixelBits((m1 >> 16) | (m2 << 16));
+    for (int k = 0; k < 3; ++k)
+      pass[k] = InRange256(_mm256_loadu_si256(v + k), lo[k], hi[k]);
   }
 };
+
+// The bytes of the 96 at q + o (32 pixels) within the probe's ranges, ANDed into `pass`. The
+// ranges are loaded here: they are rarely needed on a screen where the anchor is rare, and there
+// are not registers enough to keep all of them.
+OSTRANE_AVX2 inline void AndInRange256(const RowProbe& probe, ptrdiff_t o, __m256i pass[3]) {
+  const auto* v = reinterpret_cast<const __m256i*>(probe.p + o);
+  const auto* lo = reinterpret_cast<const __m256i*>(probe.range->lo);
+  const auto* hi = reinterpret_cast<const __m256i*>(probe.range->hi);
+  for (int k = 0; k < 3; ++k)
+    pass[k] =
+        _mm256_and_si256(pass[k], InRange256(_mm256_loadu_si256(v + k), _mm256_load_si256(lo + k),
+                                             _mm256_load_si256(hi + k)));
+}
+
+// Pixel bits of 32 pixels from their bytes' pass vectors: pixels 0-15 in low, 16-31 in high.
+OSTRANE_AVX2 inline void PixelBits256(const __m256i pass[3], uint64_t& low, uint64_t& high) {
+  const uint64_t m0 = static_cast<uint32_t>(_mm256_movemask_epi8(pass[0]));
+  const uint64_t m1 = static_cast<uint32_t>(_mm256_movemask_epi8(pass[1]));
+  const uint64_t m2 = static_cast<uint32_t>(_mm256_movemask_epi8(pass[2]));
+  low = PixelBits(m0 | ((m1 & 0xFFFF) << 32));
+  high = PixelBits((m1 >> 16) | (m2 << 16));
+}
 
 OSTRANE_AVX2 int32_t AnchorScanAvx2(const RowProbe* probes, int nProbes, int32_t count,
                                     int32_t* out) {
@@ -249,13 +286,20 @@ OSTRANE_AVX2 int32_t AnchorScanAvx2(const RowProbe* probes, int nProbes, int32_t
   int32_t i = 0;
   for (; i + 32 <= count; i += 32) {
     const ptrdiff_t o = 3 * static_cast<ptrdiff_t>(i);
+    __m256i pass[3];
+    first.Pass(probes[0].p + o, pass);
     uint64_t low, high;
-    first.Bits(probes[0].p + o, low, high);
-    // The other probes' ranges are loaded where needed: they are rarely reached on a screen
-    // where the anchor is rare, and there are not registers enough to keep all of them.
-    for (int k = 1; k < nProbes && (low | high); ++k) {
+    PixelBits256(pass, low, high);
+    if ((low | high) && nProbes > 1) {
+      // The further probes by the byte while any byte passes: a pixel passes where all three
+      // of its bytes passed every probe, which is worked out once at the end.
+      for (int k = 1; k < nProbes; ++k) {
+        AndInRange256(probes[k], o, pass);
+        const __m256i some = _mm256_or_si256(_mm256_or_si256(pass[0], pass[1]), pass[2]);
+        if (_mm256_testz_si256(some, some)) break;
+      }
       uint64_t low2, high2;
-      Ranges256(*probes[k].range).Bits(probes[k].p + o, low2, high2);
+      PixelBits256(pass, low2, high2);
       low &= low2;
       high &= high2;
     }
@@ -310,10 +354,13 @@ constexpr Kernels kAvx2{AnchorScanAvx2, RowWithinAvx2, AccumulateAvx2, RollAvx2,
 }  // namespace
 
 ColorRange MakeRange(const uint8_t lo[3], const uint8_t hi[3]) {
+  // Three bytes, then doubled five times: the search learns a range at every failed check.
   ColorRange r;
-  for (int i = 0; i < 96; ++i) {
-    r.lo[i] = lo[i % 3];
-    r.hi[i] = hi[i % 3];
+  std::memcpy(r.lo, lo, 3);
+  std::memcpy(r.hi, hi, 3);
+  for (size_t have = 3; have < sizeof r.lo; have *= 2) {
+    std::memcpy(r.lo + have, r.lo, have);
+    std::memcpy(r.hi + have, r.hi, have);
   }
   return r;
 }

@@ -23,7 +23,7 @@ struct RowProbe {
   const uint8_t* p;
   const ColorRange* range;
 };
-inline constexpr int kMaxRowProbes = 4;
+inline constexpr int kMaxRowProbes = 8;
 
 struct Kernels {
   // Writes, in ascending order, every i in [0, count) whose pixels pass all `nProbes` probes

@@ -1,8 +1,10 @@
-// The choices the fast search makes (anchor, second probe, learned checks, rolling hash, the
-// answers decided without pixels) and its vector kernels at every tail length.
+// The choices the fast search makes (anchor, row period, second probe, learned checks, rolling
+// hash, the answers decided without pixels); its kernels are in search_kernels_test.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/BitmapData.h"
@@ -146,6 +148,78 @@ TEST(FastSearch, AnchorIsTheRarePixelNotTheBackground) {
   }
 }
 
+// The colour sample must span the whole width, whatever it is. Left of column 128 a grey ground
+// with a dark pixel in every eight; right of it all blue. The needle is blue around one dark
+// pixel: dark is the rarer colour, unless the sample never looks right of column 128 and takes
+// blue for unseen.
+TEST(FastSearch, ColourSampleSpansTheWholeWidth) {
+  for (const int width : {160, 200, 255, 256, 400, 1000}) {
+    Rows screen = Solid(width, 64, 0x0000C0);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 128; ++x)
+        screen[y][x] = (x + 3 * y) % 8 ? 0x909090 : 0x101010;
+    Rows mark = Solid(3, 3, 0x0000C0);
+    mark[1][1] = 0x101010;
+    TBDBitmapData hay, needle;
+    Fill(hay, screen);
+    Fill(needle, mark);
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
+      Trace trace;
+      EXPECT_EQ(Fast(hay, needle, tol, &trace), Scan(hay, needle, tol)) << width;
+      EXPECT_EQ(trace.anchorX, 1) << "width " << width;
+      EXPECT_EQ(trace.anchorY, 1) << "width " << width;
+    }
+  }
+}
+
+// A needle with rare colours in every row is looked for in every eighth haystack row only, each
+// offset row with the pixels of its own class of needle rows: a copy is found at every offset
+// row, whichever class it falls in, also with a second copy further on. A needle rare in one
+// row alone is looked for in every row.
+TEST(FastSearch, RowPeriodFindsTheFirstMatchInEveryClassOfRows) {
+  Rows mark(10, std::vector<uint32_t>(12));
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x)
+      mark[y][x] = 0x400000 + 0x1100u * uint32_t(y) + 0x11u * uint32_t(x);
+  Rows odd = Solid(12, 10, 0x808080);
+  odd[0][11] = 0x80FF80;
+  for (const Level level : Levels()) {
+    for (const TColorTolerance* tol : {static_cast<const TColorTolerance*>(nullptr), &kTol25}) {
+      for (int y = 0; y < 10; ++y) {
+        for (const auto& [needlePicture, period] : {std::pair{&mark, 8}, std::pair{&odd, 1}}) {
+          Rows screen = Solid(200, 60, 0x808080);
+          Paste(screen, *needlePicture, 150, y + 30);
+          Paste(screen, *needlePicture, 20 + 7 * y, y);
+          TBDBitmapData hay, needle;
+          Fill(hay, screen);
+          Fill(needle, *needlePicture);
+          Trace trace;
+          EXPECT_EQ(Fast(hay, needle, tol, &trace, AtLevel(level)), (Answer{true, 20 + 7 * y, y}))
+              << "row " << y;
+          EXPECT_EQ(trace.rowPeriod, period) << "row " << y;
+        }
+      }
+    }
+  }
+  // A needle too tall to judge every row (every third of 260): the classes are made of the rows
+  // judged, and a copy at every offset row is still found.
+  Rows tall(260, std::vector<uint32_t>(6));
+  for (int y = 0; y < 260; ++y)
+    for (int x = 0; x < 6; ++x)
+      tall[y][x] = 0x010000u * uint32_t(y % 256) + 0x100u * uint32_t(y / 256 * 40 + x) + 7;
+  for (int y = 0; y < 9; ++y) {
+    Rows screen = Solid(40, 280, 0x808080);
+    Paste(screen, tall, 30, 10);
+    Paste(screen, tall, 3 + y, y);
+    TBDBitmapData hay, needle;
+    Fill(hay, screen);
+    Fill(needle, tall);
+    Trace trace;
+    EXPECT_EQ(Fast(hay, needle, nullptr, &trace), (Answer{true, 3 + y, y})) << "row " << y;
+    EXPECT_GT(trace.rowPeriod, 1) << "row " << y;
+  }
+}
+
 TEST(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
   // Horizontal stripes of two colours; the needle is a piece of them whose last pixel has the
   // other stripe's colour, so every pixel but one agrees at half the offsets.
@@ -175,47 +249,69 @@ TEST(FastSearch, FailingPixelIsLearnedOnRepetitiveScreens) {
   }
 }
 
-// Two-colour noise: every needle pixel is common, so candidates abound and verification fails
-// at varying pixels. The exact search changes to the rolling hash; the tolerant one cannot, and
-// narrows the flood with more probes along the rows instead.
+// Noise of white and black. Where black is as common as white, the eight probes along the rows
+// leave one offset in 256 and the exact search stays on them. Where a quarter is black and the
+// needle is a white block (framed in black where it is pasted), every probe passes at most offsets
+// and verification fails at varying pixels: the exact search changes to the rolling hash; the
+// tolerant one cannot, and narrows the flood with its probes.
 TEST(FastSearch, CandidateFloodSwitchesExactSearchToRollingHash) {
-  std::mt19937 rng(5);
-  Rows screen(80, std::vector<uint32_t>(120));
-  for (auto& row : screen)
-    for (auto& p : row)
-      p = (rng() & 1) ? 0x000000 : 0xFFFFFF;
-  for (const Level level : Levels()) {
-    SearchOptions options = AtLevel(level);
-    options.hashSwitchWork = 0.02;
-    // The needle cut from several places: before the change-over row and well after it.
-    for (const auto& [cx, cy] :
-         {std::pair{3, 0}, std::pair{50, 2}, std::pair{100, 60}, std::pair{110, 72}}) {
-      const int nw = 10, nh = 8;
-      Rows piece(nh, std::vector<uint32_t>(nw));
-      for (int y = 0; y < nh; ++y)
-        for (int x = 0; x < nw; ++x)
-          piece[y][x] = screen[cy + y][cx + x];
-      TBDBitmapData hay, needle;
-      Fill(hay, screen);
-      Fill(needle, piece);
-      Trace trace;
-      const Answer want = Scan(hay, needle, nullptr);
-      EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), want) << cx << "," << cy;
-      if (cy >= 60) {
-        EXPECT_EQ(trace.method, Method::Hash) << cx << "," << cy;
-        EXPECT_GT(trace.hashFromRow, 0);
-        EXPECT_LE(trace.hashFromRow, want.y);
+  struct Case {
+    uint32_t blackOneIn;
+    bool whiteNeedle;  // a white block pasted at the place, or else the screen's piece there
+    Method method;
+  };
+  for (const Case k : {Case{2, false, Method::Anchor}, Case{4, true, Method::Hash}}) {
+    std::mt19937 rng(5);
+    Rows noise(80, std::vector<uint32_t>(120));
+    for (auto& row : noise)
+      for (auto& p : row)
+        p = rng() % k.blackOneIn ? 0xFFFFFF : 0x000000;
+    for (const Level level : Levels()) {
+      SearchOptions options = AtLevel(level);
+      options.hashSwitchWork = 0.02;
+      // The needle taken from several places: before the change-over row and well after it.
+      for (const auto& [cx, cy] :
+           {std::pair{3, 0}, std::pair{50, 2}, std::pair{100, 60}, std::pair{110, 72}}) {
+        const int nw = 10, nh = 8;
+        Rows screen = noise;
+        Rows piece = Solid(nw, nh, 0xFFFFFF);
+        if (k.whiteNeedle) {
+          // In a black frame, so that no window beside it matches as well.
+          for (int y = std::max(cy - 1, 0); y <= std::min(cy + nh, 79); ++y)
+            for (int x = std::max(cx - 1, 0); x <= std::min(cx + nw, 119); ++x)
+              screen[y][x] = 0x000000;
+          Paste(screen, piece, cx, cy);
+        } else {
+          for (int y = 0; y < nh; ++y)
+            for (int x = 0; x < nw; ++x)
+              piece[y][x] = screen[cy + y][cx + x];
+        }
+        TBDBitmapData hay, needle;
+        Fill(hay, screen);
+        Fill(needle, piece);
+        Trace trace;
+        const Answer want = Scan(hay, needle, nullptr);
+        const std::string where =
+            std::to_string(k.blackOneIn) + " at " + std::to_string(cx) + "," + std::to_string(cy);
+        EXPECT_EQ(want, (Answer{true, cx, cy})) << where;
+        EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), want) << where;
+        if (cy >= 60) {
+          EXPECT_EQ(trace.method, k.method) << where;
+          if (k.method == Method::Hash) {
+            EXPECT_GT(trace.hashFromRow, 0) << where;
+            EXPECT_LE(trace.hashFromRow, want.y) << where;
+          }
+        }
+        // Never found: the needle altered in one pixel, to the other colour.
+        piece[nh - 1][nw - 1] ^= 0xFFFFFF;
+        Fill(needle, piece);
+        EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), (Answer{false, -1, -1})) << where;
+        EXPECT_EQ(trace.method, k.method) << where;
+        const TColorTolerance tol{10, 10, 10};
+        EXPECT_EQ(Fast(hay, needle, &tol, &trace, options), Scan(hay, needle, &tol)) << where;
+        EXPECT_EQ(trace.method, Method::Anchor) << where;
+        EXPECT_LT(trace.candidates, 111 * 73 / 8) << where;
       }
-      // Never found: the needle altered in one pixel, to the other common colour.
-      piece[nh - 1][nw - 1] ^= 0xFFFFFF;
-      Fill(needle, piece);
-      EXPECT_EQ(Fast(hay, needle, nullptr, &trace, options), (Answer{false, -1, -1}));
-      EXPECT_EQ(trace.method, Method::Hash);
-      const TColorTolerance tol{10, 10, 10};
-      EXPECT_EQ(Fast(hay, needle, &tol, &trace, options), Scan(hay, needle, &tol));
-      EXPECT_EQ(trace.method, Method::Anchor);
-      // Four probes per row, each passing half the offsets: about one in sixteen is left.
-      EXPECT_LT(trace.candidates, 111 * 73 / 8);
     }
   }
 }
@@ -248,76 +344,13 @@ TEST(FastSearch, SplitSearchAnswersWithTheLowestPartThatMatches) {
       Fill(needle, mark);
       const Answer want{true, 80 - first % 70, first};
       ASSERT_EQ(Scan(hay, needle, nullptr), want);
-      options.hashSwitchWork = noise ? 0 : search::kDefaultHashSwitchWork;
+      options.hashSwitchWork = noise ? -1 : search::kDefaultHashSwitchWork;
       for (int round = 0; round < 20; ++round) {
         Trace trace;
         ASSERT_EQ(Fast(hay, needle, nullptr, &trace, options), want)
             << "first " << first << " helper " << helper;
         EXPECT_EQ(trace.method, noise ? Method::Hash : Method::Anchor);
         ASSERT_EQ(Fast(hay, needle, &kTol25, nullptr, options), Scan(hay, needle, &kTol25));
-      }
-    }
-  }
-}
-
-// Every level against a plain loop, with one to four probes over rows of every length: each
-// probe has its own pixels, so a probe applied to the wrong row or skipped shows up. The buffers
-// end where the data ends, so a load past the end is caught by the address sanitizer.
-TEST(FastSearch, AnchorScanMatchesAPlainLoopAtEveryLengthAndProbeCount) {
-  std::mt19937 rng(11);
-  const uint8_t lo[4][3] = {{10, 0, 200}, {0, 0, 0}, {0, 100, 0}, {50, 0, 0}};
-  const uint8_t hi[4][3] = {{20, 255, 210}, {128, 128, 128}, {255, 255, 200}, {255, 180, 255}};
-  search::simd::ColorRange ranges[4];
-  for (int k = 0; k < 4; ++k)
-    ranges[k] = search::simd::MakeRange(lo[k], hi[k]);
-  for (const Level level : Levels()) {
-    const auto& kernels = search::simd::KernelsFor(level);
-    for (int count = 0; count <= 100; ++count) {
-      std::vector<std::vector<uint8_t>> rows(4, std::vector<uint8_t>(3 * size_t(count)));
-      for (size_t i = 0; i < rows[0].size(); ++i) {
-        rows[0][i] = uint8_t(i % 3 == 0 ? 5 + rng() % 20 : i % 3 == 2 ? 195 + rng() % 20 : rng());
-        for (int k = 1; k < 4; ++k)
-          rows[k][i] = uint8_t(rng());
-      }
-      for (int probes = 1; probes <= 4; ++probes) {
-        search::simd::RowProbe p[4];
-        std::vector<int32_t> want;
-        for (int k = 0; k < probes; ++k)
-          p[k] = {rows[k].data(), &ranges[k]};
-        for (int i = 0; i < count; ++i) {
-          bool pass = true;
-          for (int k = 0; k < probes; ++k)
-            for (int c = 0; c < 3; ++c)
-              pass = pass && rows[k][3 * i + c] >= lo[k][c] && rows[k][3 * i + c] <= hi[k][c];
-          if (pass) want.push_back(i);
-        }
-        std::vector<int32_t> got(size_t(count) + 1);
-        got.resize(size_t(kernels.anchorScan(p, probes, count, got.data())));
-        EXPECT_EQ(got, want) << "count " << count << " probes " << probes;
-      }
-    }
-  }
-}
-
-TEST(FastSearch, RowToleranceMatchesScalarAtEveryLengthAndMismatchPosition) {
-  uint8_t tol[96];
-  for (int i = 0; i < 96; ++i)
-    tol[i] = uint8_t(i % 3 == 0 ? 3 : i % 3 == 1 ? 0 : 255);
-  for (const Level level : Levels()) {
-    const auto& k = search::simd::KernelsFor(level);
-    for (int bytes = 0; bytes <= 3 * 70; bytes += 3) {
-      std::vector<uint8_t> h(static_cast<size_t>(bytes)), n(static_cast<size_t>(bytes));
-      for (int i = 0; i < bytes; ++i) {
-        n[i] = uint8_t(100 + i % 50);
-        h[i] = uint8_t(n[i] + (i % 3 == 0 ? (i % 7) - 3 : i % 3 == 2 ? 150 : 0));
-      }
-      EXPECT_TRUE(k.rowWithin(h.data(), n.data(), bytes, tol)) << bytes;
-      // One byte one step past its channel's limit, at every position.
-      for (int at = 0; at < bytes; ++at) {
-        if (at % 3 == 2) continue;  // red accepts any difference here
-        std::vector<uint8_t> bad = h;
-        bad[at] = uint8_t(n[at] + (at % 3 == 0 ? 4 : 1));
-        EXPECT_FALSE(k.rowWithin(bad.data(), n.data(), bytes, tol)) << bytes << " at " << at;
       }
     }
   }

@@ -162,7 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The options the tests use to reach the parts and the rolling hash on small bitmaps.
-  static constexpr double kHashWork[] = {ostrane::search::kDefaultHashSwitchWork, 0, 0.0005, 0.005};
+  static constexpr double kHashWork[] = {ostrane::search::kDefaultHashSwitchWork, 0, 0.0005, 0.005,
+                                         -1};
   ostrane::search::SearchOptions options;
   options.hashSwitchWork =
       kHashWork[in.ConsumeIntegralInRange<size_t>(0, std::size(kHashWork) - 1)];
