@@ -42,14 +42,15 @@ PassResult Failed(const TBDBitmapData& bitmap, const platform::CancelFlag& cance
   return result;
 }
 
-// Both bitmaps are fresh for every pass: what the find scope shows now is what is looked for.
+// Both bitmaps are captured afresh for every pass: what the find scope shows now is what is
+// looked for.
 PassResult LocateInPass(platform::Desktop& desktop, const PassInput& input,
-                        const platform::CancelFlag& cancel) {
-  TBDBitmapData haystack;
+                        const platform::CancelFlag& cancel, PassBitmaps& bitmaps) {
+  TBDBitmapData& haystack = bitmaps.Haystack;
   if (!CopyScope(haystack, desktop, input.Screen, input.ClickScope)) {
     return Failed(haystack, cancel);
   }
-  TBDBitmapData needle;
+  TBDBitmapData& needle = bitmaps.Needle;
   if (!CopyScope(needle, desktop, input.Screen, input.FindScope)) return Failed(needle, cancel);
 
   int32_t x = -1;
@@ -76,7 +77,8 @@ PassResult LocateInPass(platform::Desktop& desktop, const PassInput& input,
 PassResult Locate(platform::Desktop& desktop, const PassInput& input,
                   const platform::CancelFlag& cancel) {
   const PassScope scope(desktop, cancel);
-  return LocateInPass(desktop, input, cancel);
+  PassBitmaps bitmaps;
+  return LocateInPass(desktop, input, cancel, bitmaps);
 }
 
 ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
@@ -84,9 +86,10 @@ ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input) {
 }
 
 PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input,
-                        const platform::CancelFlag& cancel) {
+                        const platform::CancelFlag& cancel, PassBitmaps* keep) {
   const PassScope scope(desktop, cancel);
-  PassResult result = LocateInPass(desktop, input, cancel);
+  PassBitmaps own;
+  PassResult result = LocateInPass(desktop, input, cancel, keep ? *keep : own);
   if (result.Outcome != PassOutcome::Found) return result;
   if (cancel.Cancelled()) {
     result.Outcome = PassOutcome::Cancelled;
@@ -102,8 +105,8 @@ PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input,
 }
 
 PassResult ClickPass(platform::Desktop& desktop, const PassInput& input,
-                     const platform::CancelFlag& cancel, int32_t& clickCount) {
-  PassResult result = FindAndClick(desktop, input, cancel);
+                     const platform::CancelFlag& cancel, int32_t& clickCount, PassBitmaps* keep) {
+  PassResult result = FindAndClick(desktop, input, cancel, keep);
   if (result.Clicked()) clickCount = WrapAdd(clickCount, 1);
   return result;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/BitmapData.h"
 #include "engine/Types.h"
 #include "engine/search/Options.h"
 #include "platform/Desktop.h"
@@ -44,6 +45,15 @@ struct PassResult {
   bool Clicked() const { return Outcome == PassOutcome::Clicked; }
 };
 
+// The storage of a pass's two bitmaps, kept from one pass of a run to the next: the pixels are
+// captured anew each time, but large scopes (a 4K screen holds 25 MB) would otherwise be given
+// back to the system after every pass and faulted in again by the next, which costs more than
+// the pass.
+struct PassBitmaps {
+  TBDBitmapData Haystack;
+  TBDBitmapData Needle;
+};
+
 // Looks for the needle (find scope) in the haystack (click scope) on `desktop` and answers where
 // a click would go, without acting. `cancel` ends it early where the desktop waits.
 PassResult Locate(platform::Desktop& desktop, const PassInput& input,
@@ -53,11 +63,14 @@ ScreenPoint LocateTarget(platform::Desktop& desktop, const PassInput& input);
 
 // Locates the target and, when found and not cancelled by then, moves the pointer there and
 // clicks the left button.
+// `keep`, when given, holds the bitmaps' storage for the next pass; without it the pass makes
+// and frees its own.
 PassResult FindAndClick(platform::Desktop& desktop, const PassInput& input,
-                        const platform::CancelFlag& cancel);
+                        const platform::CancelFlag& cancel, PassBitmaps* keep = nullptr);
 
 // FindAndClick, adding one to `clickCount` for a click the system took.
 PassResult ClickPass(platform::Desktop& desktop, const PassInput& input,
-                     const platform::CancelFlag& cancel, int32_t& clickCount);
+                     const platform::CancelFlag& cancel, int32_t& clickCount,
+                     PassBitmaps* keep = nullptr);
 
 }  // namespace ostrane

@@ -14,6 +14,8 @@ PassRunner::PassRunner(platform::Desktop* desktop, PassTimer& timer, RunSettings
       search_(search),
       processMessages_(std::move(processMessages)) {}
 
+PassRunner::~PassRunner() = default;
+
 void PassRunner::Start() {
   CancelPass();
   settings_.ClickCount = 0;
@@ -24,6 +26,8 @@ void PassRunner::Start() {
 void PassRunner::Stop() {
   timer_.SetEnabled(false);
   CancelPass();
+  // A pass under way still uses them: it lets them go when it ends.
+  if (!cancel_) bitmaps_.reset();
 }
 
 void PassRunner::CancelPass() {
@@ -48,10 +52,12 @@ std::optional<PassResult> PassRunner::Tick() {
     // The settings as they stand now: a Start handled just above has replaced them.
     const PassInput input{settings_.FindScope, settings_.ClickScope, settings_.SimilarPercent,
                           screen_, search_};
-    result = ClickPass(*desktop_, input, cancel, settings_.ClickCount);
+    if (!bitmaps_) bitmaps_ = std::make_unique<PassBitmaps>();
+    result = ClickPass(*desktop_, input, cancel, settings_.ClickCount, bitmaps_.get());
     if (result.Clicked()) lastClick_ = result.Target;
   }
   if (processMessages_) processMessages_();
+  if (!Running()) bitmaps_.reset();
   return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "engine/ClickPass.h"
@@ -31,11 +32,15 @@ class PassRunner {
   PassRunner(platform::Desktop* desktop, PassTimer& timer, RunSettings& settings,
              platform::ScreenSize screen, search::SearchOptions search,
              std::function<void()> processMessages);
+  ~PassRunner();
+  PassRunner(const PassRunner&) = delete;
+  PassRunner& operator=(const PassRunner&) = delete;
 
   // With the settings as stored: the count back to 0 and the timer armed with the interval. A
   // pass under way ends without acting; the next one reads the new settings.
   void Start();
-  // The timer stops and a pass under way ends without acting; the count stays.
+  // The timer stops and a pass under way ends without acting; the count stays. The passes'
+  // bitmaps are given back.
   void Stop();
   // A pass under way ends without acting; the run goes on (a scope being picked, say).
   void CancelPass();
@@ -50,6 +55,8 @@ class PassRunner {
 
   bool Running() const { return timer_.Enabled(); }
   bool PassUnderWay() const { return cancel_ != nullptr; }
+  // Whether the passes' bitmaps are being kept (between the passes of a run).
+  bool KeepsBitmaps() const { return bitmaps_ != nullptr; }
 
  private:
   platform::Desktop* desktop_;
@@ -60,6 +67,8 @@ class PassRunner {
   std::function<void()> processMessages_;
   platform::CancelFlag* cancel_ = nullptr;  // the pass under way
   ScreenPoint lastClick_;
+  // Kept from one pass of a run to the next; none while stopped.
+  std::unique_ptr<PassBitmaps> bitmaps_;
 };
 
 }  // namespace ostrane

@@ -60,8 +60,11 @@ TEST_F(RunnerTest, StartArmsAndResetsTicksClickAndCountStopKeepsTheCount) {
   EXPECT_EQ(settings_.ClickCount, 2);
   EXPECT_EQ(desktop_.PointerX, 32);
   EXPECT_EQ(desktop_.PointerY, 21);
+  // The bitmaps' storage lasts the run, not longer.
+  EXPECT_TRUE(runner_.KeepsBitmaps());
   runner_.Stop();
   EXPECT_FALSE(runner_.Running());
+  EXPECT_FALSE(runner_.KeepsBitmaps());
   EXPECT_EQ(settings_.ClickCount, 2);
 }
 
@@ -95,10 +98,15 @@ TEST_F(RunnerTest, WhatEndsAPassWhileItWaitsLeavesNothingDone) {
       EXPECT_EQ(settings_.ClickCount, c.count);
       EXPECT_EQ(runner_.Running(), c.running);
       EXPECT_FALSE(runner_.PassUnderWay());
+      // A stop given while the pass used its bitmaps lets them go once the pass has ended.
+      if (!c.running) {
+        EXPECT_FALSE(runner_.KeepsBitmaps());
+      }
       // The next pass is not affected.
       events_ = nullptr;
       desktop_.DuringCapture = nullptr;
       EXPECT_EQ(Tick(), PassOutcome::Clicked);
+      EXPECT_EQ(runner_.KeepsBitmaps(), c.running);
     }
   }
 }
