@@ -3,7 +3,7 @@
 # in the whole project's build.
 if(TARGET platform_wayland_parts)
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(WL_PARTS_GIO REQUIRED IMPORTED_TARGET gio-2.0)
+  pkg_check_modules(WL_PARTS_GIO REQUIRED IMPORTED_TARGET gio-2.0 gio-unix-2.0)
   add_executable(wayland_parts_tests ${CMAKE_CURRENT_LIST_DIR}/pixel_test.cpp
                                      ${CMAKE_CURRENT_LIST_DIR}/frames_test.cpp
                                      ${CMAKE_CURRENT_LIST_DIR}/portal_session_test.cpp)
