@@ -151,7 +151,6 @@ bool PortalClient::Connect(std::string& error, const Idle& idle) {
                         Clock::now() + kStartTimeout, idle, registryFailure));
   registryError_.clear();
   if (!reply && registryFailure) {
-    g_dbus_error_strip_remote_error(registryFailure.get());
     registryError_ = registryFailure->message;
   } else if (!reply) {
     registryError_ = "no answer in time";
@@ -181,6 +180,8 @@ VariantPtr PortalClient::Call(const char* iface, const char* method, GVariant* p
   if (WaitUntil([wait] { return wait->done; }, deadline, idle)) {
     reply.reset(wait->reply);
     failure.reset(wait->error);
+    // The message says what went wrong; the error's code still tells which D-Bus error it was.
+    if (failure) g_dbus_error_strip_remote_error(failure.get());
     if (fds) {
       *fds = wait->fds;
     } else if (wait->fds) {

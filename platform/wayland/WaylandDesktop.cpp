@@ -190,6 +190,7 @@ bool WaylandDesktop::LeftButtonUp() {
 
 bool WaylandDesktop::WatchPointer(std::function<void(int32_t, int32_t)> moved) {
   pointerWatch_ = std::move(moved);
+  if (!pointerWatch_) return false;
   return streaming_ ? session_.CursorMetadata() : session_.OffersCursorMetadata();
 }
 

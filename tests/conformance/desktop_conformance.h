@@ -386,8 +386,11 @@ TYPED_TEST_P(DesktopConformance, APassClicksTheCentreOfTheMatch) {
   }
 }
 
-TYPED_TEST_P(DesktopConformance, NoMatchClicksNothing) {
-  const auto find = this->Show(100, 100, 16, 16, Pattern(16, 16, 99));
+// A pass without a match clicks nothing, and leaves nothing behind: once the screen changes, a
+// capture and the next pass see the change.
+TYPED_TEST_P(DesktopConformance, NoMatchClicksNothingAndALaterLookSeesTheChange) {
+  const auto needle = Pattern(16, 16, 99);
+  const auto find = this->Show(100, 100, 16, 16, needle);
   const auto click = this->Show(800, 500, 100, 100, std::vector<uint32_t>(100 * 100, 0x101010));
   ASSERT_TRUE(find && click) << "the pictures never showed";
   int32_t count = 0;
@@ -396,6 +399,19 @@ TYPED_TEST_P(DesktopConformance, NoMatchClicksNothing) {
   EXPECT_EQ(count, 0);
   this->harness_.PumpUntil({}, 200);
   EXPECT_TRUE(Buttons(click->Arrivals()).empty());
+
+  const auto appeared = this->Show(830, 540, 16, 16, needle);
+  ASSERT_TRUE(appeared) << "a capture after the pass never showed the change";
+  EXPECT_EQ(this->Pass({100, 100, 116, 116}, {800, 500, 900, 600}, 100, count).Outcome,
+            PassOutcome::Clicked);
+  EXPECT_EQ(count, 1);
+  ASSERT_TRUE(this->harness_.PumpUntil(
+      [&] { return !OfKind(appeared->Arrivals(), Arrival::Release).empty(); }, 5000))
+      << "the click never arrived";
+  const auto buttons = Buttons(appeared->Arrivals());
+  ASSERT_FALSE(buttons.empty());
+  EXPECT_EQ(buttons[0].screenX, 838);
+  EXPECT_EQ(buttons[0].screenY, 548);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(DesktopConformance, ScreenSizeIsTheSessionsAndSetsTheMetrics,
@@ -403,6 +419,7 @@ REGISTER_TYPED_TEST_SUITE_P(DesktopConformance, ScreenSizeIsTheSessionsAndSetsTh
                             FreezeFrameIsTheWholeScreenInCaptureLayout,
                             LargeCapturesAreExactWhenTheWorkIsShared,
                             PointerMoveAndClickReachThePictureAtThatPoint,
-                            APassClicksTheCentreOfTheMatch, NoMatchClicksNothing);
+                            APassClicksTheCentreOfTheMatch,
+                            NoMatchClicksNothingAndALaterLookSeesTheChange);
 
 }  // namespace ostrane::testkit
