@@ -35,13 +35,15 @@ class BusEnvironment : public ::testing::Environment {
 };
 
 // How the desktop behind the portal binds keys, after what GNOME 48 and KDE Plasma 6.3 were
-// seen to do.
+// seen to do. A key, once bound, belongs to a group that outlives the program; a press goes to the
+// session its group has open.
 enum class Desktop {
-  Plain,  // answers BindShortcuts with the response asked for, and the set on success
-  Gnome,  // refuses a program without an app id, and a second binding on a session; answers 2
-          // with the keys bound
-  Kde,    // answers 0, but gives no key to a shortcut whose key a session of another handle
-          // token holds (its bindings outlive the program)
+  Plain,  // answers BindShortcuts with the response asked for, and the set on success; a group
+          // is a session
+  Gnome,  // refuses a program without an app id (2, no list), and a second binding on a
+          // session; answers 2 with the keys bound ("Press F9"); a group is an app id
+  Kde,    // answers 0 listing every key, even one another group holds, which it does not get;
+          // a group is the app id, or the session's handle token for a program without one
 };
 
 struct ShortcutPortalOptions {
@@ -49,8 +51,8 @@ struct ShortcutPortalOptions {
   Desktop Kind = Desktop::Plain;
   guint32 BindResponse = 0;  // Plain only
   bool AnswerBind = true;
-  bool KnowsApp = true;                 // whether the registry finds the program's desktop file
-  const char* HeldElsewhere = nullptr;  // Kde: a key a session of another token holds
+  bool KnowsApp = true;            // whether the registry finds the program's desktop file
+  const char* NoKeyFor = nullptr;  // Plain: a shortcut listed without a key
 };
 
 // The portal with or without the GlobalShortcuts interface.
@@ -59,7 +61,6 @@ class FakeShortcutPortal {
   using Options = ShortcutPortalOptions;
 
   explicit FakeShortcutPortal(Options options = {}) : options_(options) {
-    if (options_.HeldElsewhere) held_[options_.HeldElsewhere] = "stale";
     const std::string xml =
         options_.Interface
             ? std::string("<interface name='") + kShortcutsInterface +
@@ -82,6 +83,13 @@ class FakeShortcutPortal {
         options_.KnowsApp);
   }
 
+  // The user presses `key`: Activated for the shortcut its group bound, if the group has a session.
+  void Press(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    if (const auto found = held_.find(key); found != held_.end()) {
+      Activate(found->second.Session, found->second.Shortcut);
+    }
+  }
   // Sends Activated as the portal does when the user presses a shortcut.
   void Activate(const std::string& session, const std::string& id) {
     portal_->Emit(kShortcutsInterface, "Activated",
@@ -149,39 +157,51 @@ class FakeShortcutPortal {
     }
     g_variant_unref(list);
     const std::string token = std::string(session).substr(std::string(session).rfind('/') + 1);
+    const std::string app = portal.AppOf(call.Sender);
     Shortcuts& given = given_[session];
+    guint32 response = 0;
+    std::string group = session;
     switch (options_.Kind) {
       case Desktop::Plain:
-        if (options_.BindResponse == 0) given = asked_;
-        FakePortal::Respond(call, options_.BindResponse,
-                            options_.BindResponse == 0 ? Listed(given) : nullptr,
-                            options_.AnswerBind);
-        return;
+        response = options_.BindResponse;
+        if (response == 0) given = asked_;
+        for (auto& [shortcut, key] : given)
+          if (options_.NoKeyFor && shortcut == options_.NoKeyFor) key.clear();
+        break;
       case Desktop::Gnome:
-        if (portal.AppOf(call.Sender).empty() || !given.empty()) {
+        response = 2;
+        if (app.empty() || !given.empty()) {
           FakePortal::Respond(call, 2, nullptr);
           return;
         }
-        given = asked_;
-        FakePortal::Respond(call, 2, Listed(given));
-        return;
+        for (const auto& [shortcut, key] : asked_)
+          given.emplace_back(shortcut, "Press " + key);
+        group = app;
+        break;
       case Desktop::Kde:
-        given.clear();
-        for (const auto& [shortcut, key] : asked_) {
-          const auto holder = held_.emplace(key, token).first;
-          given.emplace_back(shortcut, holder->second == token ? key : "");
-        }
-        FakePortal::Respond(call, 0, Listed(given));
-        return;
+        given = asked_;
+        group = app.empty() ? token : app;
+        break;
     }
+    for (size_t i = 0; i < given.size(); ++i) {
+      if (given[i].second.empty()) continue;
+      Holder& holder = held_.emplace(asked_[i].second, Holder{group, "", ""}).first->second;
+      if (holder.Group == group) holder = {group, session, asked_[i].first};
+    }
+    FakePortal::Respond(call, response, response == 0 || !given.empty() ? Listed(given) : nullptr,
+                        options_.AnswerBind);
   }
+
+  struct Holder {
+    std::string Group, Session, Shortcut;
+  };
 
   Options options_;
   std::mutex mutex_;
   std::string session_;
   Shortcuts asked_;
-  std::map<std::string, Shortcuts> given_;   // by session
-  std::map<std::string, std::string> held_;  // Kde: key -> the token of the session holding it
+  std::map<std::string, Shortcuts> given_;  // by session
+  std::map<std::string, Holder> held_;      // by key
   std::unique_ptr<FakePortal> portal_;
 };
 
