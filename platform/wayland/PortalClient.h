@@ -95,6 +95,10 @@ class PortalClient {
                const std::function<GVariant*(GVariant* options)>& make, Clock::time_point deadline,
                const Idle& idle, PortalAnswer& answer, std::string& error);
 
+  // Whether a call's error says there is no portal on the bus, or no such interface there.
+  static bool NoService(const GError* error);
+  static bool NoInterface(const GError* error);
+
   // The session a CreateSession answer names (older portals sent a string); empty for none.
   static std::string SessionHandle(GVariant* results);
   // Sets `closed` from Dispatch when the portal closes the session; `closed` must outlive the

@@ -28,20 +28,8 @@ constexpr guint32 kPersistUntilRevoked = 2;
 // RemoteDesktop keeps consent from this version on.
 constexpr guint32 kPersistVersion = 2;
 
-bool NoService(const GError* error) {
-  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_EXEC_FAILED) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_CHILD_EXITED) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND);
-}
-
-// GDBus answers InvalidArgs for an interface the object does not have.
-bool NoInterface(const GError* error) {
-  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
-}
+// What became of the restore token a start had.
+enum class TokenFate { Unused, Offered, Refused };
 
 guint32 LookupU(GVariant* dict, const char* key, guint32 otherwise = 0) {
   guint32 value = otherwise;
@@ -93,12 +81,12 @@ struct PortalSession::Impl {
                                   : std::string("the portal did not answer about ") + iface;
         return StartResult::Failed;
       }
-      if (NoService(failure.get())) {
+      if (PortalClient::NoService(failure.get())) {
         error = std::string("no desktop portal (") + kPortalName +
                 ") on the session bus: " + failure->message;
         return StartResult::NoPortal;
       }
-      if (NoInterface(failure.get())) {
+      if (PortalClient::NoInterface(failure.get())) {
         error = std::string("the desktop portal has no ") + iface;
         return StartResult::NoPortal;
       }
@@ -148,10 +136,18 @@ struct PortalSession::Impl {
     // Consent is kept only where the portal can; each token is good for one start.
     const bool persist = tokens.Enabled() && LookupU(remote.get(), "version") >= kPersistVersion;
     const std::string offered = persist ? tokens.Load() : std::string();
-    bool spent = false;
+    TokenFate fate = TokenFate::Unused;
     PortalAnswer started;
-    result = Negotiate(persist, offered, deadline, idle, started, spent, error);
-    if (!persist || (!spent && result != StartResult::Started)) return result;
+    result = Negotiate(persist, offered, deadline, idle, started, fate, error);
+    if (fate == TokenFate::Refused) {
+      // Not even taken (GNOME takes only the UUIDs it made): the user is asked afresh, now.
+      tokens.Drop();
+      Drop();
+      fate = TokenFate::Unused;
+      error.clear();
+      result = Negotiate(persist, {}, deadline, idle, started, fate, error);
+    }
+    if (!persist || (fate == TokenFate::Unused && result != StartResult::Started)) return result;
     const gchar* token = nullptr;
     if (result == StartResult::Started && started.Results &&
         g_variant_lookup(started.Results.get(), "restore_token", "&s", &token)) {
@@ -168,7 +164,7 @@ struct PortalSession::Impl {
   }
 
   StartResult Negotiate(bool persist, const std::string& token, Clock::time_point deadline,
-                        const PortalClient::Idle& idle, PortalAnswer& started, bool& spent,
+                        const PortalClient::Idle& idle, PortalAnswer& started, TokenFate& fate,
                         std::string& error) {
     PortalAnswer answer;
     GVariantBuilder options;
@@ -197,11 +193,14 @@ struct PortalSession::Impl {
       if (!token.empty()) {
         g_variant_builder_add(&options, "{sv}", "restore_token",
                               g_variant_new_string(token.c_str()));
-        spent = true;
+        fate = TokenFate::Offered;
       }
     }
     result =
         Step(kRemoteDesktop, "SelectDevices", options, inSession, deadline, idle, answer, error);
+    if (result == StartResult::Failed && fate == TokenFate::Offered && !client.Stopping()) {
+      fate = TokenFate::Refused;
+    }
     if (result != StartResult::Started) return result;
 
     // The pixels never show the pointer; where the portal can, its position comes beside them.

@@ -64,6 +64,8 @@ class FakeRemotePortal {
     guint32 CursorModes = 7;
     guint32 StartResponse = 0;
     const char* Token = "token-1";  // what Start returns when persistence was asked for
+    bool RefusesTokens = false;     // SelectDevices fails when given one, as GNOME does for
+                                    // anything but the UUIDs it made
   };
 
   FakeRemotePortal(const std::string& address, Options options) : options_(options) {
@@ -123,8 +125,19 @@ class FakeRemotePortal {
       const std::string path = portal_->OpenSession(call);
       g_variant_builder_add(&results, "{sv}", "session_handle", g_variant_new_string(path.c_str()));
     } else if (call.Method == "SelectDevices") {
-      for (const char* key : {"persist_mode", "restore_token"})
-        got_[key] = FakePortal::Option(call.Parameters, key);
+      const std::string token = FakePortal::Option(call.Parameters, "restore_token");
+      // What the first SelectDevices got is kept; a start may try again.
+      if (!got_.count("persist_mode")) {
+        got_["persist_mode"] = FakePortal::Option(call.Parameters, "persist_mode");
+        got_["restore_token"] = token;
+      }
+      if (options_.RefusesTokens && !token.empty()) {
+        g_variant_builder_clear(&results);
+        g_dbus_method_invocation_return_dbus_error(call.Invocation,
+                                                   "org.freedesktop.portal.Error.InvalidArgument",
+                                                   "Restore token is not a valid UUID string");
+        return;
+      }
     } else if (call.Method == "SelectSources") {
       got_["cursor_mode"] = FakePortal::Option(call.Parameters, "cursor_mode");
     } else if (call.Method == "Start") {
@@ -258,64 +271,27 @@ TEST(PortalSession, TheConsentIsKeptOfferedReplacedAndDropped) {
     const char* Cursor;   // the cursor_mode it got
     const char* Left;     // the file's text after the start
   };
+  // clang-format off
   const Step steps[] = {
-      {"first run: persistence asked for, the token kept",
-       {},
-       StartResult::Started,
-       nullptr,
-       "",
-       "2",
-       "4",
-       "token-1\n"},
-      {"next run: offered, replaced",
-       {.Token = "token-2"},
-       StartResult::Started,
-       nullptr,
-       "token-1",
-       "2",
-       "4",
-       "token-2\n"},
-      {"none given back: dropped",
-       {.Token = nullptr},
-       StartResult::Started,
-       nullptr,
-       "token-2",
-       "2",
-       "4",
-       ""},
-      {"the user says no: dropped",
-       {.StartResponse = 1},
-       StartResult::Refused,
-       "token-3\n",
-       "token-3",
-       "2",
-       "4",
-       ""},
-      {"not a token in the file: not offered",
-       {.Token = "token-4"},
-       StartResult::Started,
-       "two words\n",
-       "",
-       "2",
-       "4",
-       "token-4\n"},
-      {"a portal that keeps nothing is not asked to",
-       {.Version = 1, .CursorModes = 3},
-       StartResult::Started,
-       nullptr,
-       "",
-       "",
-       "1",
-       "token-4\n"},
-      {"a portal without cursor modes gets none",
-       {.CursorModes = 0, .Token = "token-5"},
-       StartResult::Started,
-       nullptr,
-       "token-4",
-       "2",
-       "",
-       "token-5\n"},
+      {"first run: persistence asked for, the token kept", {}, StartResult::Started,
+       nullptr, "", "2", "4", "token-1\n"},
+      {"next run: offered, replaced", {.Token = "token-2"}, StartResult::Started,
+       nullptr, "token-1", "2", "4", "token-2\n"},
+      {"none given back: dropped", {.Token = nullptr}, StartResult::Started,
+       nullptr, "token-2", "2", "4", ""},
+      {"the user says no: dropped", {.StartResponse = 1}, StartResult::Refused,
+       "token-3\n", "token-3", "2", "4", ""},
+      {"not a token in the file: not offered", {.Token = "token-4"}, StartResult::Started,
+       "two words\n", "", "2", "4", "token-4\n"},
+      {"a portal that keeps nothing is not asked to", {.Version = 1, .CursorModes = 3},
+       StartResult::Started, nullptr, "", "", "1", "token-4\n"},
+      {"a portal without cursor modes gets none", {.CursorModes = 0, .Token = "token-5"},
+       StartResult::Started, nullptr, "token-4", "2", "", "token-5\n"},
+      {"a token the portal does not take: asked afresh",
+       {.Token = "token-6", .RefusesTokens = true}, StartResult::Started,
+       nullptr, "token-5", "2", "4", "token-6\n"},
   };
+  // clang-format on
   for (const Step& step : steps) {
     SCOPED_TRACE(step.Name);
     if (step.Planted) std::ofstream(dir + "/restore-token") << step.Planted;
