@@ -23,15 +23,12 @@ inline constexpr const char* kShortcutsInterface = "org.freedesktop.portal.Globa
 // A bus for a whole test program, for the fakes to serve on.
 class BusEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override {
-    bus_ = std::make_unique<PrivateBus>();
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus_->Address().c_str(), 1);
-  }
+  void SetUp() override { bus_ = std::make_unique<ScopedBus>(); }
   void TearDown() override { bus_.reset(); }
   static const std::string& Address() { return bus_->Address(); }
 
  private:
-  static inline std::unique_ptr<PrivateBus> bus_;
+  static inline std::unique_ptr<ScopedBus> bus_;
 };
 
 // How the desktop behind the portal binds keys, after what GNOME 48 and KDE Plasma 6.3 were
@@ -63,19 +60,10 @@ class FakeShortcutPortal {
   explicit FakeShortcutPortal(Options options = {}) : options_(options) {
     const std::string xml =
         options_.Interface
-            ? std::string("<interface name='") + kShortcutsInterface +
-                  "'><method name='CreateSession'><arg type='a{sv}' direction='in'/>"
-                  "<arg type='o' direction='out'/></method>"
-                  "<method name='BindShortcuts'><arg type='o' direction='in'/>"
-                  "<arg type='a(sa{sv})' direction='in'/><arg type='s' direction='in'/>"
-                  "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
-                  "<method name='ListShortcuts'><arg type='o' direction='in'/>"
-                  "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
-                  "<signal name='Activated'><arg type='o'/><arg type='s'/><arg type='t'/>"
-                  "<arg type='a{sv}'/></signal>"
-                  "<property name='version' type='u' access='read'/></interface>"
-            : "<interface name='org.freedesktop.portal.ScreenCast'>"
-              "<property name='version' type='u' access='read'/></interface>";
+            ? Interface(kShortcutsInterface,
+                        {"CreateSession a{sv} -> o", "BindShortcuts o a(sa{sv}) s a{sv} -> o",
+                         "ListShortcuts o a{sv} -> o"})
+            : Interface("org.freedesktop.portal.ScreenCast", {});
     portal_ = std::make_unique<FakePortal>(
         BusEnvironment::Address(), xml,
         [this](FakePortal& portal, FakePortal::Call& call) { Handle(portal, call); },

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +75,30 @@ class PrivateBus {
   pid_t pid_ = 0;
   std::string dir_;
   std::string address_;
+};
+
+// The session bus for one test, given back as it was at its end.
+class ScopedBus {
+ public:
+  ScopedBus() {
+    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (saved) saved_ = saved;
+    had_ = saved != nullptr;
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus_.Address().c_str(), 1);
+  }
+  ~ScopedBus() {
+    if (had_) {
+      setenv("DBUS_SESSION_BUS_ADDRESS", saved_.c_str(), 1);
+    } else {
+      unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+  }
+  const std::string& Address() const { return bus_.Address(); }
+
+ private:
+  PrivateBus bus_;
+  std::string saved_;
+  bool had_ = false;
 };
 
 // The portal's name on the bus, served on a thread of its own with a GLib context of its own.
@@ -149,6 +174,30 @@ class PortalService {
   bool started_ = false;
 };
 
+// Introspection of an interface for FakePortal: each method as "Name in-type... [-> out-type]",
+// each property of type u.
+inline std::string Interface(const std::string& name, std::initializer_list<const char*> methods,
+                             std::initializer_list<const char*> properties = {"version"}) {
+  std::string xml = "<interface name='" + name + "'>";
+  for (const char* method : methods) {
+    std::istringstream words(method);
+    std::string word, direction = "in";
+    words >> word;
+    xml += "<method name='" + word + "'>";
+    while (words >> word) {
+      if (word == "->") {
+        direction = "out";
+      } else {
+        xml += "<arg type='" + word + "' direction='" + direction + "'/>";
+      }
+    }
+    xml += "</method>";
+  }
+  for (const char* property : properties)
+    xml += std::string("<property name='") + property + "' type='u' access='read'/>";
+  return xml + "</interface>";
+}
+
 // The portal's object, with the interfaces of `xml` and the host registry, served on a thread
 // of its own. Each call goes to `handle` there (after the registry has had its say); properties
 // come from `property`. Requests are answered through request objects and sessions are objects
@@ -171,15 +220,12 @@ class FakePortal {
              bool knowsApp = true)
       : handle_(std::move(handle)), property_(std::move(property)), knowsApp_(knowsApp) {
     node_ = g_dbus_node_info_new_for_xml(
-        ("<node>" + xml +
-         "<interface name='org.freedesktop.host.portal.Registry'><method name='Register'>"
-         "<arg type='s' direction='in'/><arg type='a{sv}' direction='in'/></method>"
-         "</interface></node>")
+        ("<node>" + xml + Interface("org.freedesktop.host.portal.Registry", {"Register s a{sv}"}) +
+         "</node>")
             .c_str(),
         nullptr);
     session_ = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.freedesktop.portal.Session'><method name='Close'/>"
-        "</interface></node>",
+        ("<node>" + Interface("org.freedesktop.portal.Session", {"Close"}, {}) + "</node>").c_str(),
         nullptr);
     service_ = std::make_unique<PortalService>(address, [this](GDBusConnection* bus) {
       std::vector<guint> objects;

@@ -28,30 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using testbus::FakePortal;
 
-// The session bus for one test, given back as it was at its end.
-class ScopedBus {
- public:
-  ScopedBus() {
-    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (saved) saved_ = saved;
-    had_ = saved != nullptr;
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus_.Address().c_str(), 1);
-  }
-  ~ScopedBus() {
-    if (had_) {
-      setenv("DBUS_SESSION_BUS_ADDRESS", saved_.c_str(), 1);
-    } else {
-      unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
-  }
-  const std::string& Address() const { return bus_.Address(); }
-
- private:
-  testbus::PrivateBus bus_;
-  std::string saved_;
-  bool had_ = false;
-};
-
 // The portal's remote desktop and screen cast, answering a session's start as a desktop does.
 class FakeRemotePortal {
  public:
@@ -71,33 +47,16 @@ class FakeRemotePortal {
   FakeRemotePortal(const std::string& address, Options options) : options_(options) {
     std::string xml;
     if (options_.RemoteDesktop) {
-      xml +=
-          "<interface name='org.freedesktop.portal.RemoteDesktop'>"
-          "<method name='CreateSession'><arg type='a{sv}' direction='in'/>"
-          "<arg type='o' direction='out'/></method>"
-          "<method name='SelectDevices'><arg type='o' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
-          "<method name='Start'><arg type='o' direction='in'/><arg type='s' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
-          "<method name='NotifyPointerMotion'><arg type='o' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='d' direction='in'/>"
-          "<arg type='d' direction='in'/></method>"
-          "<method name='NotifyPointerMotionAbsolute'><arg type='o' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='u' direction='in'/>"
-          "<arg type='d' direction='in'/><arg type='d' direction='in'/></method>"
-          "<property name='AvailableDeviceTypes' type='u' access='read'/>"
-          "<property name='version' type='u' access='read'/></interface>";
+      xml += testbus::Interface(
+          "org.freedesktop.portal.RemoteDesktop",
+          {"CreateSession a{sv} -> o", "SelectDevices o a{sv} -> o", "Start o s a{sv} -> o",
+           "NotifyPointerMotion o a{sv} d d", "NotifyPointerMotionAbsolute o a{sv} u d d"},
+          {"AvailableDeviceTypes", "version"});
     }
     if (options_.ScreenCast) {
-      xml +=
-          "<interface name='org.freedesktop.portal.ScreenCast'>"
-          "<method name='SelectSources'><arg type='o' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
-          "<method name='OpenPipeWireRemote'><arg type='o' direction='in'/>"
-          "<arg type='a{sv}' direction='in'/><arg type='h' direction='out'/></method>"
-          "<property name='AvailableSourceTypes' type='u' access='read'/>"
-          "<property name='AvailableCursorModes' type='u' access='read'/>"
-          "<property name='version' type='u' access='read'/></interface>";
+      xml += testbus::Interface("org.freedesktop.portal.ScreenCast",
+                                {"SelectSources o a{sv} -> o", "OpenPipeWireRemote o a{sv} -> h"},
+                                {"AvailableSourceTypes", "AvailableCursorModes", "version"});
     }
     portal_ = std::make_unique<FakePortal>(
         address, xml, [this](FakePortal&, FakePortal::Call& call) { Handle(call); },
@@ -206,7 +165,7 @@ TEST(PortalSession, NamesWhatIsMissing) {
     }
   }
 
-  ScopedBus bus;
+  testbus::ScopedBus bus;
   if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon could not be started";
   {
     SCOPED_TRACE("a bus without the portal");
@@ -252,7 +211,7 @@ std::string Kept(const std::string& dir) {
 
 // Runs one after the other, as the program's starts would, on one state folder.
 TEST(PortalSession, TheConsentIsKeptOfferedReplacedAndDropped) {
-  ScopedBus bus;
+  testbus::ScopedBus bus;
   if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon could not be started";
   char pattern[] = "/tmp/ostrane-state.XXXXXX";
   ASSERT_TRUE(mkdtemp(pattern));
