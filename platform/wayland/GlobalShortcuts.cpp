@@ -1,12 +1,8 @@
 #include "platform/wayland/GlobalShortcuts.h"
 
-#include <gio/gio.h>
-
-#include <algorithm>
-#include <atomic>
 #include <set>
 
-#include "platform/wayland/PortalGLib.h"
+#include "platform/wayland/PortalClient.h"
 
 namespace ostrane::platform::wayland {
 
@@ -15,37 +11,36 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
-// The portal answers a method at once; only the Response may take the user's time.
-constexpr gint kCallTimeoutMs = 5000;
-constexpr gint kCloseTimeoutMs = 1000;
 
-// Tokens unique within the process, so that two objects never wait on the same request path.
-std::string NextToken(const char* kind) {
-  static std::atomic<unsigned> counter{0};
-  return std::string("ostrane_") + kind + std::to_string(++counter) + "_" +
-         std::to_string(g_random_int());
+// The ids of a portal's list of shortcuts that have a key. A shortcut listed with an empty
+// trigger has none (KDE, when another binding holds the key); one listed without a trigger
+// description is taken as bound, the portal having said nothing against it.
+std::set<std::string> WithKeys(GVariant* list) {
+  std::set<std::string> ids;
+  GVariantIter iter;
+  g_variant_iter_init(&iter, list);
+  const gchar* id = nullptr;
+  GVariant* properties = nullptr;
+  while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &properties)) {
+    const gchar* trigger = nullptr;
+    if (!g_variant_lookup(properties, "trigger_description", "&s", &trigger) || *trigger) {
+      ids.insert(id);
+    }
+    g_variant_unref(properties);
+  }
+  return ids;
 }
 
-// The answer of one request object.
-struct RequestAnswer {
-  std::string path;
-  bool answered = false;
-  guint32 response = 2;
-  GVariant* results = nullptr;
-
-  ~RequestAnswer() {
-    if (results) g_variant_unref(results);
-  }
-};
+VariantPtr ShortcutList(GVariant* results) {
+  return VariantPtr(results
+                        ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
+                        : nullptr);
+}
 
 }  // namespace
 
 struct GlobalShortcuts::Impl {
-  // Owner-less polling makes the context's wake-up descriptor signal whenever GDBus queues a
-  // signal for it, even while no thread iterates it: that is what lets the caller's loop sleep.
-  GMainContext* context = g_main_context_new_with_flags(G_MAIN_CONTEXT_FLAGS_OWNERLESS_POLLING);
-  GDBusConnection* bus = nullptr;
-  int wakeFd = -1;
+  PortalClient client{true};
   int available = -1;  // unknown until asked
   guint activatedWatch = 0;
   std::string sessionHandle;
@@ -53,145 +48,25 @@ struct GlobalShortcuts::Impl {
   std::function<void(const std::string&)> activated;
   bool binding = false;
 
-  Impl() {
-    // A fresh context polls nothing but its wake-up descriptor.
-    if (g_main_context_acquire(context)) {
-      gint priority = 0;
-      g_main_context_prepare(context, &priority);
-      GPollFD fds[4];
-      gint timeout = 0;
-      const gint count = g_main_context_query(context, priority, &timeout, fds, 4);
-      if (count == 1) wakeFd = fds[0].fd;
-      g_main_context_check(context, priority, fds, std::min(count, 4));
-      g_main_context_release(context);
-    }
-  }
-
   ~Impl() {
     Close();
-    if (activatedWatch != 0) g_dbus_connection_signal_unsubscribe(bus, activatedWatch);
-    // Let what was queued for the context go before the context does.
-    Dispatch();
-    if (bus) g_object_unref(bus);
-    g_main_context_unref(context);
-  }
-
-  void Iterate(bool block) {
-    g_main_context_push_thread_default(context);
-    g_main_context_iteration(context, block);
-    while (g_main_context_pending(context))
-      g_main_context_iteration(context, FALSE);
-    g_main_context_pop_thread_default(context);
-  }
-  void Dispatch() { Iterate(false); }
-
-  bool Connect(std::string& error) {
-    if (bus) return true;
-    GError* raw = nullptr;
-    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw);
-    ErrorPtr failure(raw);
-    if (!bus) {
-      error = std::string("no D-Bus session bus: ") + (raw ? raw->message : "unknown error");
-      return false;
-    }
-    return true;
+    client.Unsubscribe(activatedWatch);
   }
 
   bool Available() {
     if (available >= 0) return available == 1;
     std::string ignored;
-    if (!Connect(ignored)) return false;
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_sync(
-        bus, kPortalName, kPortalPath, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", kInterface, "version"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
-        static_cast<gint>(kProbeTimeout.count()), nullptr, &raw));
-    ErrorPtr failure(raw);
+    if (!client.Connect(ignored)) return false;
+    ErrorPtr failure;
+    VariantPtr properties =
+        client.Properties(kInterface, Clock::now() + kProbeTimeout, {}, failure);
     // A portal that did not answer in time may yet come up: ask again next time.
-    if (!reply && g_error_matches(raw, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return false;
-    available = reply ? 1 : 0;
+    if (!properties &&
+        (!failure || g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))) {
+      return false;
+    }
+    available = properties ? 1 : 0;
     return available == 1;
-  }
-
-  // The path of the request object the portal makes for `token` (see the portal's Request).
-  std::string RequestPath(const std::string& token) const {
-    std::string sender = g_dbus_connection_get_unique_name(bus);
-    if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
-    std::replace(sender.begin(), sender.end(), '.', '_');
-    return std::string(kPortalPath) + "/request/" + sender + "/" + token;
-  }
-
-  static void OnResponse(GDBusConnection*, const gchar*, const gchar* path, const gchar*,
-                         const gchar*, GVariant* parameters, gpointer data) {
-    auto* answer = static_cast<RequestAnswer*>(data);
-    if (answer->answered || answer->path != path ||
-        !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) {
-      return;
-    }
-    g_variant_get(parameters, "(u@a{sv})", &answer->response, &answer->results);
-    answer->answered = true;
-  }
-
-  // Calls `method` of the interface, whose last argument is an options dictionary holding
-  // `token`, and waits for the Response of its request object. False, with the reason, when
-  // the call fails, the time runs out or the portal answers anything but success.
-  bool Request(const char* method, GVariant* parameters, const std::string& token,
-               RequestAnswer& answer, Clock::time_point deadline, const std::function<void()>& idle,
-               std::string& error) {
-    g_variant_ref_sink(parameters);
-    VariantPtr owned(parameters);
-    answer.path = RequestPath(token);
-    // Subscribed before the call, so that an answer sent at once is not missed.
-    g_main_context_push_thread_default(context);
-    const guint watch = g_dbus_connection_signal_subscribe(
-        bus, kPortalName, "org.freedesktop.portal.Request", "Response", answer.path.c_str(),
-        nullptr, G_DBUS_SIGNAL_FLAGS_NONE, OnResponse, &answer, nullptr);
-    g_main_context_pop_thread_default(context);
-
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_sync(
-        bus, kPortalName, kPortalPath, kInterface, method, parameters, G_VARIANT_TYPE("(o)"),
-        G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &raw));
-    ErrorPtr failure(raw);
-    bool ok = false;
-    if (!reply) {
-      error = std::string("the portal's ") + method + " failed: " + raw->message;
-    } else {
-      const gchar* handle = nullptr;
-      g_variant_get(reply.get(), "(&o)", &handle);
-      if (answer.path != handle) {
-        error =
-            std::string("the portal's ") + method + " answered on an unexpected request " + handle;
-      } else {
-        GSource* tick = g_timeout_source_new(kTickMs);
-        g_source_set_callback(
-            tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
-        g_source_attach(tick, context);
-        while (!answer.answered && Clock::now() < deadline) {
-          Iterate(true);
-          if (idle && !answer.answered) idle();
-        }
-        g_source_destroy(tick);
-        g_source_unref(tick);
-        if (!answer.answered) {
-          error = std::string("the portal did not answer ") + method + " in time";
-          // Nobody waits for it any more.
-          g_dbus_connection_call(bus, kPortalName, answer.path.c_str(),
-                                 "org.freedesktop.portal.Request", "Close", nullptr, nullptr,
-                                 G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
-        } else if (answer.response != 0) {
-          error = std::string("the portal refused ") + method + " (" +
-                  (answer.response == 1 ? "cancelled by the user" : "response ") +
-                  (answer.response == 1 ? "" : std::to_string(answer.response)) + ")";
-        } else {
-          ok = true;
-        }
-      }
-    }
-    g_dbus_connection_signal_unsubscribe(bus, watch);
-    // A signal queued before the unsubscription still refers to `answer`: let it run now.
-    Dispatch();
-    return ok;
   }
 
   static void OnActivated(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -208,101 +83,118 @@ struct GlobalShortcuts::Impl {
     if (self->activated) self->activated(shortcut);
   }
 
-  bool CreateSession(Clock::time_point deadline, const std::function<void()>& idle,
+  bool CreateSession(Clock::time_point deadline, const PortalClient::Idle& idle,
                      std::string& error) {
-    if (!sessionHandle.empty()) return true;
     if (activatedWatch == 0) {
-      g_main_context_push_thread_default(context);
-      activatedWatch = g_dbus_connection_signal_subscribe(
-          bus, kPortalName, kInterface, "Activated", kPortalPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-          OnActivated, this, nullptr);
-      g_main_context_pop_thread_default(context);
+      activatedWatch = client.Subscribe(kInterface, "Activated", kPortalPath, OnActivated, this);
     }
-    const std::string token = NextToken("request");
-    const std::string sessionToken = NextToken("session");
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
     g_variant_builder_add(&options, "{sv}", "session_handle_token",
-                          g_variant_new_string(sessionToken.c_str()));
-    RequestAnswer answer;
-    if (!Request("CreateSession", g_variant_new("(a{sv})", &options), token, answer, deadline, idle,
-                 error)) {
+                          g_variant_new_string(kSessionToken));
+    PortalAnswer answer;
+    if (!client.Request(
+            kInterface, "CreateSession", options,
+            [](GVariant* o) { return g_variant_new("(@a{sv})", o); }, deadline, idle, answer,
+            error)) {
       return false;
     }
-    // Older portals sent the handle as a string, newer ones as an object path.
-    const gchar* handle = nullptr;
-    if ((g_variant_lookup(answer.results, "session_handle", "&s", &handle) ||
-         g_variant_lookup(answer.results, "session_handle", "&o", &handle)) &&
-        g_variant_is_object_path(handle)) {
-      sessionHandle = handle;
-      return true;
+    if (answer.Response != 0) {
+      error = "the portal refused CreateSession (response " + std::to_string(answer.Response) + ")";
+      return false;
     }
+    sessionHandle = PortalClient::SessionHandle(answer.Results.get());
+    if (!sessionHandle.empty()) return true;
     error = "the portal's CreateSession named no session";
     return false;
   }
 
+  // The session's shortcuts as the portal lists them now; null when it does not say.
+  VariantPtr List(Clock::time_point deadline, const PortalClient::Idle& idle) {
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    PortalAnswer answer;
+    std::string ignored;
+    if (!client.Request(
+            kInterface, "ListShortcuts", options,
+            [this](GVariant* o) { return g_variant_new("(o@a{sv})", sessionHandle.c_str(), o); },
+            deadline, idle, answer, ignored) ||
+        answer.Response != 0) {
+      return nullptr;
+    }
+    return ShortcutList(answer.Results.get());
+  }
+
+  // Binds the set on the session; the keys the portal gave end up in `bound`.
+  void BindOnSession(const std::vector<std::pair<std::string, std::string>>& shortcuts,
+                     Clock::time_point deadline, const PortalClient::Idle& idle,
+                     std::string& error) {
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+    for (const auto& [id, trigger] : shortcuts) {
+      GVariantBuilder properties;
+      g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+      g_variant_builder_add(&properties, "{sv}", "description", g_variant_new_string(id.c_str()));
+      g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
+                            g_variant_new_string(trigger.c_str()));
+      g_variant_builder_add(&list, "(sa{sv})", id.c_str(), &properties);
+    }
+    GVariant* listed = g_variant_builder_end(&list);
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    PortalAnswer answer;
+    if (!client.Request(
+            kInterface, "BindShortcuts", options,
+            [&](GVariant* o) {
+              return g_variant_new("(o@a(sa{sv})s@a{sv})", sessionHandle.c_str(), listed, "", o);
+            },
+            deadline, idle, answer, error)) {
+      return;
+    }
+    VariantPtr given = ShortcutList(answer.Results.get());
+    // The user's no is final; otherwise the session is asked what it holds.
+    if (!given && answer.Response != 1) given = List(deadline, idle);
+    if (given) {
+      bound = WithKeys(given.get());
+    } else if (answer.Response == 0) {
+      for (const auto& shortcut : shortcuts)
+        bound.insert(shortcut.first);
+    }
+    std::string missing;
+    for (const auto& shortcut : shortcuts)
+      if (!bound.count(shortcut.first)) missing += (missing.empty() ? "" : ", ") + shortcut.first;
+    if (missing.empty()) return;
+    if (answer.Response == 1) {
+      error = "the portal refused BindShortcuts (cancelled by the user)";
+    } else if (answer.Response != 0) {
+      error = "the portal refused BindShortcuts (response " + std::to_string(answer.Response) + ")";
+    } else {
+      error = "the desktop gave no key to " + missing + " (another binding may hold it)";
+    }
+  }
+
   bool Bind(const std::vector<std::pair<std::string, std::string>>& shortcuts, std::string& error,
-            const std::function<void()>& idle, std::chrono::milliseconds timeout) {
+            const PortalClient::Idle& idle, std::chrono::milliseconds timeout) {
     if (binding) {
       error = "shortcuts are being bound already";
       return false;
     }
-    if (!Connect(error)) return false;
+    if (!client.Connect(error, idle)) return false;
     binding = true;
     const auto deadline = Clock::now() + timeout;
-    bool ok = CreateSession(deadline, idle, error);
-    if (ok) {
-      const std::string token = NextToken("request");
-      GVariantBuilder list;
-      g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
-      for (const auto& [id, trigger] : shortcuts) {
-        GVariantBuilder properties;
-        g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&properties, "{sv}", "description", g_variant_new_string(id.c_str()));
-        g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
-                              g_variant_new_string(trigger.c_str()));
-        g_variant_builder_add(&list, "(sa{sv})", id.c_str(), &properties);
-      }
-      GVariantBuilder options;
-      g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-      g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-      RequestAnswer answer;
-      ok = Request("BindShortcuts",
-                   g_variant_new("(oa(sa{sv})sa{sv})", sessionHandle.c_str(), &list, "", &options),
-                   token, answer, deadline, idle, error);
-      bound.clear();
-      if (ok) {
-        // The portal reports what it bound, which may be fewer than asked for.
-        GVariant* given =
-            g_variant_lookup_value(answer.results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
-        if (given) {
-          GVariantIter iter;
-          g_variant_iter_init(&iter, given);
-          const gchar* id = nullptr;
-          while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, nullptr))
-            bound.insert(id);
-          g_variant_unref(given);
-        } else {
-          for (const auto& shortcut : shortcuts)
-            bound.insert(shortcut.first);
-        }
-      }
-    }
-    // A session left in an unknown state is not reused.
-    if (!ok) Close();
+    // A session takes one binding: GNOME refuses a second one.
+    Close();
+    error.clear();
+    if (CreateSession(deadline, idle, error)) BindOnSession(shortcuts, deadline, idle, error);
+    // A session without keys is not kept.
+    if (bound.empty()) Close();
     binding = false;
-    return ok;
+    return error.empty();
   }
 
   void Close() {
     bound.clear();
-    if (sessionHandle.empty() || !bus) return;
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_sync(
-        bus, kPortalName, sessionHandle.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
-        nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCloseTimeoutMs, nullptr, &raw));
-    ErrorPtr failure(raw);
+    client.CloseSession(sessionHandle);
     sessionHandle.clear();
   }
 };
@@ -324,8 +216,16 @@ bool GlobalShortcuts::Bound() const {
   return !impl_->bound.empty();
 }
 
+bool GlobalShortcuts::IsBound(const std::string& id) const {
+  return impl_->bound.count(id) > 0;
+}
+
 void GlobalShortcuts::Close() {
   if (!impl_->binding) impl_->Close();
+}
+
+std::string GlobalShortcuts::RegistryError() const {
+  return impl_->client.RegistryError();
 }
 
 void GlobalShortcuts::SetActivated(std::function<void(const std::string&)> activated) {
@@ -333,11 +233,11 @@ void GlobalShortcuts::SetActivated(std::function<void(const std::string&)> activ
 }
 
 void GlobalShortcuts::Dispatch() {
-  impl_->Dispatch();
+  impl_->client.Dispatch();
 }
 
 int GlobalShortcuts::WakeFd() const {
-  return impl_->wakeFd;
+  return impl_->client.WakeFd();
 }
 
 }  // namespace ostrane::platform::wayland

@@ -4,6 +4,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,178 +15,15 @@
 
 namespace ostrane::platform::wayland {
 
-// ---------------------------------------------------------------------------------------------
-// FrameStore
-
-void FrameStore::Publish(std::shared_ptr<CapturedFrame> frame) {
-  {
-    std::lock_guard lock(mutex_);
-    frame->Sequence = ++sequence_;
-    newest_ = std::move(frame);
-  }
-  changed_.notify_all();
-}
-
-void FrameStore::MarkLost(const std::string& reason) {
-  {
-    std::lock_guard lock(mutex_);
-    if (lost_) return;
-    lost_ = true;
-    lostReason_ = reason;
-  }
-  changed_.notify_all();
-}
-
-void FrameStore::Reset() {
-  std::lock_guard lock(mutex_);
-  newest_.reset();
-  lost_ = false;
-  lostReason_.clear();
-}
-
-FrameWait FrameStore::WaitAfter(Clock::time_point notBefore, Clock::duration settle,
-                                std::chrono::milliseconds timeout,
-                                std::shared_ptr<const CapturedFrame>& frame) {
-  const Clock::time_point deadline = Clock::now() + std::max(timeout, std::chrono::milliseconds{0});
-  const Clock::time_point settled = notBefore + settle;
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    if (lost_) {
-      frame.reset();
-      return FrameWait::Lost;
-    }
-    const Clock::time_point now = Clock::now();
-    if (newest_ && newest_->Recorded >= notBefore) {
-      frame = newest_;
-      return FrameWait::Fresh;
-    }
-    // A change before notBefore would have sent a frame by now: the newest still shows the screen.
-    if (newest_ && now >= settled) {
-      frame = newest_;
-      return FrameWait::Unchanged;
-    }
-    if (now >= deadline) {
-      frame.reset();
-      return FrameWait::TimedOut;
-    }
-    changed_.wait_until(lock, newest_ ? std::min(deadline, settled) : deadline);
-  }
-}
-
-std::shared_ptr<const CapturedFrame> FrameStore::Newest() const {
-  std::lock_guard lock(mutex_);
-  return newest_;
-}
-
-bool FrameStore::Lost(std::string* reason) const {
-  std::lock_guard lock(mutex_);
-  if (reason) *reason = lostReason_;
-  return lost_;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Reading one buffer
-
-BufferRead ReadBuffer(const spa_buffer* buffer, const VideoFormat& format,
-                      Clock::time_point arrived, CapturedFrame& frame) {
-  if (buffer == nullptr || buffer->n_datas < 1 || buffer->datas == nullptr) {
-    return BufferRead::Corrupted;
-  }
-  if (format.Width <= 0 || format.Height <= 0) return BufferRead::Corrupted;
-  auto* header = static_cast<const spa_meta_header*>(
-      spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-  if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return BufferRead::Corrupted;
-
-  const spa_data& data = buffer->datas[0];
-  const spa_chunk* chunk = data.chunk;
-  if (chunk == nullptr || data.data == nullptr) return BufferRead::Corrupted;
-  if (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return BufferRead::Corrupted;
-  // A cursor-only update, or a buffer the producer had nothing to put in.
-  if (chunk->size == 0) return BufferRead::Empty;
-
-  const int64_t rowBytes = 4 * int64_t{format.Width};
-  const int64_t stride = chunk->stride != 0 ? chunk->stride : rowBytes;
-  if (stride < rowBytes) return BufferRead::Corrupted;
-  const int64_t needed = stride * (format.Height - 1) + rowBytes;
-  // The chunk's offset wraps inside maxsize, as PipeWire defines it for ring buffers.
-  const int64_t offset = data.maxsize != 0 ? chunk->offset % data.maxsize : 0;
-  if (needed > int64_t{chunk->size} || offset + needed > int64_t{data.maxsize}) {
-    return BufferRead::Corrupted;
-  }
-
-  frame.Width = format.Width;
-  frame.Height = format.Height;
-  frame.Stride = static_cast<int32_t>(stride);
-  frame.Format = format.Format;
-  frame.Pixels.resize(static_cast<size_t>(needed));
-  std::memcpy(frame.Pixels.data(), static_cast<const uint8_t*>(data.data) + offset,
-              static_cast<size_t>(needed));
-  frame.Arrived = arrived;
-  frame.Recorded = arrived;
-  // The compositor stamps frames on the monotonic clock, steady_clock's own; a stamp that is not
-  // within the last seconds before arrival is on some other clock and is not used.
-  if (header && header->pts > 0) {
-    const Clock::time_point recorded{std::chrono::nanoseconds(header->pts)};
-    if (recorded <= arrived && arrived - recorded < std::chrono::seconds(2)) {
-      frame.Recorded = recorded;
-    }
-  }
-  return BufferRead::Ok;
-}
-
-// ---------------------------------------------------------------------------------------------
-// The stream
-
 namespace {
 
 constexpr auto kOpenTimeout = std::chrono::seconds(10);
 // Buffers the producer may hand over at once; more than its pool ever holds.
 constexpr size_t kMaxDequeued = 64;
 
-bool ToPixelFormat(uint32_t spaFormat, PixelFormat& format) {
-  switch (spaFormat) {
-    case SPA_VIDEO_FORMAT_BGRx:
-      format = PixelFormat::Bgrx;
-      return true;
-    case SPA_VIDEO_FORMAT_BGRA:
-      format = PixelFormat::Bgra;
-      return true;
-    case SPA_VIDEO_FORMAT_RGBx:
-      format = PixelFormat::Rgbx;
-      return true;
-    case SPA_VIDEO_FORMAT_RGBA:
-      format = PixelFormat::Rgba;
-      return true;
-    case SPA_VIDEO_FORMAT_xRGB:
-      format = PixelFormat::Xrgb;
-      return true;
-    case SPA_VIDEO_FORMAT_ARGB:
-      format = PixelFormat::Argb;
-      return true;
-    case SPA_VIDEO_FORMAT_xBGR:
-      format = PixelFormat::Xbgr;
-      return true;
-    case SPA_VIDEO_FORMAT_ABGR:
-      format = PixelFormat::Abgr;
-      return true;
-    default:
-      return false;
-  }
-}
-
-// How long a change of the screen may take to arrive as a frame. It waits up to a frame interval
-// for the next paint, and one more when the compositor holds a frame back to keep to the agreed
-// rate. A change arrived about as long after it was sent as its frame took from the compositor's
-// stamp to here, which is measured; that time swings with the load of the machine, so three
-// times the slowest of the last frames is allowed. Measured without a GPU (1920x1080, two cores
-// shared with builds): stamp to arrival 15-480 ms, a change took 2-20 ms longer than its frame's
-// transit, and with twice the slowest transit 1 change in about 250 came after the settle time.
-Clock::duration SettleFor(double framesPerSecond, Clock::duration slowestTransit) {
-  if (!(framesPerSecond >= 1.0)) framesPerSecond = 30.0;
-  const auto interval = std::chrono::duration<double>(1.0 / framesPerSecond);
-  const auto settle = std::chrono::duration_cast<Clock::duration>(3 * interval) +
-                      3 * slowestTransit + std::chrono::milliseconds(20);
-  return std::min<Clock::duration>(settle, std::chrono::seconds(2));
+// Room for the cursor's metadata with a bitmap of w x h pixels, which the compositor may add.
+constexpr int32_t CursorMetaSize(int32_t w, int32_t h) {
+  return static_cast<int32_t>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + w * h * 4;
 }
 
 int64_t Nanoseconds(Clock::duration d) {
@@ -200,6 +38,7 @@ void InitPipeWire() {
 }  // namespace
 
 struct PipeWireFrames::Impl {
+  PipeWireFrames& owner;
   FrameStore& store;
   std::atomic<int64_t>& settleNs;
 
@@ -231,10 +70,11 @@ struct PipeWireFrames::Impl {
 
   void UpdateSettle() {
     const Clock::duration slowest = *std::max_element(transits.begin(), transits.end());
-    settleNs.store(Nanoseconds(SettleFor(framesPerSecond, slowest)));
+    settleNs.store(Nanoseconds(SettleTimeFor(framesPerSecond, slowest)));
   }
 
-  Impl(FrameStore& s, std::atomic<int64_t>& settle) : store(s), settleNs(settle) {}
+  explicit Impl(PipeWireFrames& frames)
+      : owner(frames), store(frames.store_), settleNs(frames.settleNs_) {}
 
   ~Impl() {
     // The thread stops first, so no callback runs while the objects go.
@@ -305,7 +145,7 @@ struct PipeWireFrames::Impl {
     PixelFormat pixelFormat{};
     if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
         mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
-        spa_format_video_raw_parse(param, &info) < 0 || !ToPixelFormat(info.format, pixelFormat) ||
+        spa_format_video_raw_parse(param, &info) < 0 || !PixelFormatOf(info.format, pixelFormat) ||
         info.size.width == 0 || info.size.height == 0 || info.size.width > 1u << 15 ||
         info.size.height > 1u << 15) {
       pw_stream_set_error(self->stream, -EINVAL, "unusable video format");
@@ -327,14 +167,20 @@ struct PipeWireFrames::Impl {
     std::array<uint8_t, 1024> podBytes{};
     spa_pod_builder builder{};
     spa_pod_builder_init(&builder, podBytes.data(), podBytes.size());
-    const spa_pod* params[2];
+    const spa_pod* params[3];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
-    pw_stream_update_params(self->stream, params, 2);
+    // The pointer's position, where the session asked for it as metadata.
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+        SPA_POD_CHOICE_RANGE_Int(CursorMetaSize(384, 384), CursorMetaSize(1, 1),
+                                 CursorMetaSize(384, 384))));
+    pw_stream_update_params(self->stream, params, 3);
   }
 
   static void OnProcess(void* data) {
@@ -354,6 +200,12 @@ struct PipeWireFrames::Impl {
       std::lock_guard lock(self->stateMutex);
       format = self->format;
     }
+    // Every buffer may carry the pointer, cursor-only ones included: the newest position counts.
+    CursorPosition cursor;
+    bool moved = false;
+    for (size_t i = 0; i < count; ++i)
+      moved = ReadCursor(buffers[i]->buffer, cursor) || moved;
+    if (moved) self->owner.PostCursor(cursor);
     auto frame = std::make_shared<CapturedFrame>();
     bool got = false;
     for (size_t i = count; i-- > 0 && !got;) {
@@ -369,10 +221,38 @@ struct PipeWireFrames::Impl {
   }
 };
 
-PipeWireFrames::PipeWireFrames() : settleNs_(Nanoseconds(SettleFor(0, {}))) {}
+PipeWireFrames::PipeWireFrames()
+    : cursorFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      settleNs_(Nanoseconds(SettleTimeFor(0, {}))) {}
 
 PipeWireFrames::~PipeWireFrames() {
   Close();
+  if (cursorFd_ >= 0) close(cursorFd_);
+}
+
+void PipeWireFrames::PostCursor(const CursorPosition& at) {
+  {
+    std::lock_guard lock(cursorMutex_);
+    if (cursorKnown_ && at == cursor_) return;
+    cursor_ = at;
+    cursorKnown_ = cursorFresh_ = true;
+  }
+  const uint64_t one = 1;
+  if (cursorFd_ >= 0 && write(cursorFd_, &one, sizeof one) < 0) {
+    // The counter is full only if nobody reads it; the position is kept all the same.
+  }
+}
+
+bool PipeWireFrames::TakeCursor(CursorPosition& at) {
+  uint64_t count = 0;
+  if (cursorFd_ >= 0 && read(cursorFd_, &count, sizeof count) < 0) {
+    // Nothing was posted since the last read.
+  }
+  std::lock_guard lock(cursorMutex_);
+  if (!cursorFresh_) return false;
+  at = cursor_;
+  cursorFresh_ = false;
+  return true;
 }
 
 void PipeWireFrames::Close() {
@@ -384,9 +264,13 @@ void PipeWireFrames::Close() {
 bool PipeWireFrames::Open(int pipewireFd, uint32_t nodeId, std::string& error) {
   Close();
   store_.Reset();
+  {
+    std::lock_guard lock(cursorMutex_);
+    cursorKnown_ = cursorFresh_ = false;
+  }
   InitPipeWire();
-  settleNs_.store(Nanoseconds(SettleFor(0, {})));
-  auto impl = std::make_unique<Impl>(store_, settleNs_);
+  settleNs_.store(Nanoseconds(SettleTimeFor(0, {})));
+  auto impl = std::make_unique<Impl>(*this);
   // The reason is kept before the teardown, which reports an ended stream of its own.
   auto fail = [&](const std::string& reason) {
     error = reason;

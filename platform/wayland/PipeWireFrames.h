@@ -8,86 +8,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
-#include "platform/wayland/PixelConvert.h"
-
-struct spa_buffer;
+#include "platform/wayland/FrameStore.h"
+#include "platform/wayland/StreamBuffer.h"
 
 namespace ostrane::platform::wayland {
-
-using Clock = std::chrono::steady_clock;
-
-// A frame copied out of the stream. Pixels hold Height rows of Stride bytes, top row first; the
-// last row may stop after its 4 * Width bytes.
-struct CapturedFrame {
-  uint64_t Sequence = 0;       // 1 for the first frame of a stream, then one more for each
-  Clock::time_point Recorded;  // when the compositor took it, or else when it arrived
-  Clock::time_point Arrived;
-  int32_t Width = 0;
-  int32_t Height = 0;
-  int32_t Stride = 0;
-  PixelFormat Format = PixelFormat::Bgrx;
-  std::vector<uint8_t> Pixels;
-
-  FrameView View() const { return {Pixels.data(), Width, Height, Stride, Format}; }
-};
-
-enum class FrameWait {
-  Fresh,      // recorded at or after the time asked for
-  Unchanged,  // older, but nothing newer came within the settle time: the screen is unchanged
-  TimedOut,   // no frame at all within the timeout
-  Lost,       // the stream failed or ended; a new session is needed
-};
-
-// The newest frame, handed from the stream's thread to readers on any other thread.
-class FrameStore {
- public:
-  // Stamps the frame with the next sequence number and makes it the newest.
-  void Publish(std::shared_ptr<CapturedFrame> frame);
-  // Wakes every reader with Lost from now on; the first reason is kept.
-  void MarkLost(const std::string& reason);
-  // Forgets the frames and the loss, for a new stream; sequence numbers go on increasing.
-  void Reset();
-
-  // Waits for a frame recorded at or after notBefore. When only older frames come, the newest is
-  // returned as Unchanged once notBefore + settle has passed. Never waits past the timeout.
-  FrameWait WaitAfter(Clock::time_point notBefore, Clock::duration settle,
-                      std::chrono::milliseconds timeout,
-                      std::shared_ptr<const CapturedFrame>& frame);
-
-  std::shared_ptr<const CapturedFrame> Newest() const;
-  bool Lost(std::string* reason = nullptr) const;
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::shared_ptr<const CapturedFrame> newest_;
-  uint64_t sequence_ = 0;
-  bool lost_ = false;
-  std::string lostReason_;
-};
-
-// What the stream negotiated; the buffers are read against it.
-struct VideoFormat {
-  PixelFormat Format = PixelFormat::Bgrx;
-  int32_t Width = 0;
-  int32_t Height = 0;
-};
-
-enum class BufferRead { Ok, Empty, Corrupted };
-
-// Copies the picture of one stream buffer into `frame`, checking every size and offset against
-// the buffer's own bounds. A buffer with no picture (a cursor-only update, an empty or damaged
-// chunk) is not copied. `arrived` stamps the frame; the compositor's own time is used instead
-// when the buffer carries a plausible one.
-BufferRead ReadBuffer(const spa_buffer* buffer, const VideoFormat& format,
-                      Clock::time_point arrived, CapturedFrame& frame);
 
 class PipeWireFrames {
  public:
@@ -119,8 +48,22 @@ class PipeWireFrames {
   uint64_t BuffersSeen() const;
   uint64_t BuffersSkipped() const;
 
+  // Readable once the pointer's position in the stream's cursor metadata has changed; the same
+  // descriptor for every stream of this object, -1 when none could be made.
+  int CursorFd() const { return cursorFd_; }
+  // The newest position once after each change, emptying CursorFd; false when there is none new.
+  bool TakeCursor(CursorPosition& at);
+
  private:
   struct Impl;
+  // From the stream's thread: wakes CursorFd when the position differs from the last one.
+  void PostCursor(const CursorPosition& at);
+
+  int cursorFd_ = -1;
+  std::mutex cursorMutex_;
+  CursorPosition cursor_;
+  bool cursorKnown_ = false;
+  bool cursorFresh_ = false;
   FrameStore store_;
   std::atomic<int64_t> settleNs_{0};
   std::unique_ptr<Impl> impl_;

@@ -1,12 +1,13 @@
 #include "platform/wayland/PortalSession.h"
 
-#include <gio/gio.h>
-#include <libportal/portal.h>
+#include <gio/gunixfdlist.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
-#include "platform/wayland/PortalGLib.h"
+#include "platform/wayland/PortalClient.h"
+#include "platform/wayland/RestoreToken.h"
 
 namespace ostrane::platform::wayland {
 
@@ -17,216 +18,83 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
 constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 constexpr int32_t kLeftButton = 0x110;  // BTN_LEFT of linux/input-event-codes.h
-// The portal may be started by the bus on the first call, which takes a moment.
-constexpr auto kProbeTimeout = std::chrono::seconds(25);
-// The portal's device and source bits.
+constexpr auto kCallTimeout = std::chrono::seconds(5);
+// The portal's device, source, cursor and persistence values.
 constexpr guint32 kPointerDevice = 2;
 constexpr guint32 kMonitorSource = 1;
+constexpr guint32 kCursorHidden = 1;
+constexpr guint32 kCursorMetadata = 4;
+constexpr guint32 kPersistUntilRevoked = 2;
+// RemoteDesktop keeps consent from this version on.
+constexpr guint32 kPersistVersion = 2;
 
-// The result of one asynchronous call. When the wait gives up first, the callback, if it ever
-// comes, frees this and releases what the call made.
-struct AsyncWait {
-  GAsyncResult* result = nullptr;
-  bool abandoned = false;
-  void (*release)(GObject* source, GAsyncResult* result) = nullptr;
+// What became of the restore token a start had.
+enum class TokenFate { Unused, Offered, Refused };
 
-  ~AsyncWait() {
-    if (result) g_object_unref(result);
-  }
-
-  static void Ready(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* wait = static_cast<AsyncWait*>(data);
-    if (wait->abandoned) {
-      if (wait->release) wait->release(source, result);
-      delete wait;
-      return;
-    }
-    wait->result = G_ASYNC_RESULT(g_object_ref(result));
-  }
-};
-
-// A session created after its requester stopped waiting is closed at once.
-void ReleaseLateSession(GObject* source, GAsyncResult* result) {
-  XdpSession* session =
-      xdp_portal_create_remote_desktop_session_finish(XDP_PORTAL(source), result, nullptr);
-  if (session) {
-    xdp_session_close(session);
-    g_object_unref(session);
-  }
+guint32 LookupU(GVariant* dict, const char* key, guint32 otherwise = 0) {
+  guint32 value = otherwise;
+  if (dict) g_variant_lookup(dict, key, "u", &value);
+  return value;
 }
 
-bool IsCancel(const GError* error) {
-  return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+void InitDict(GVariantBuilder& options) {
+  g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
 }
 
 }  // namespace
 
 struct PortalSession::Impl {
-  GMainContext* context = g_main_context_new();
-  GDBusConnection* bus = nullptr;
-  XdpPortal* portal = nullptr;
-  XdpSession* session = nullptr;
-  gulong closedHandler = 0;
-  guint responseWatch = 0;
+  PortalClient client;
+  RestoreTokens tokens;
   std::string sessionHandle;
-  PortalStream stream;
+  guint closedWatch = 0;
   bool closed = false;
   bool starting = false;
-  bool closeRequested = false;
+  PortalStream stream;
+  bool cursorMetadata = false;
+  guint32 cursorModes = 0;
+  int offersCursorMetadata = -1;  // unknown until asked
 
-  ~Impl() {
-    Drop();
-    // Let calls abandoned earlier finish what they can before the context goes.
-    Dispatch();
-    if (portal) g_object_unref(portal);
-    if (bus) g_object_unref(bus);
-    g_main_context_unref(context);
-  }
-
-  // Runs the private context with it as this thread's default, so that everything libportal
-  // starts from inside its callbacks reports back here too.
-  void Iterate(bool block) {
-    g_main_context_push_thread_default(context);
-    g_main_context_iteration(context, block);
-    while (g_main_context_pending(context))
-      g_main_context_iteration(context, FALSE);
-    g_main_context_pop_thread_default(context);
-  }
-  void Dispatch() { Iterate(false); }
-
-  static void OnClosed(XdpSession*, gpointer data) { static_cast<Impl*>(data)->closed = true; }
-
-  // The portal's answer to CreateSession names the session, which libportal keeps to itself; the
-  // input calls need it. Only this process's requests are answered to it, and Start makes one.
-  static void OnResponse(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                         GVariant* parameters, gpointer data) {
-    auto* self = static_cast<Impl*>(data);
-    if (!self->sessionHandle.empty() ||
-        !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) {
-      return;
-    }
-    guint32 response = 0;
-    GVariant* results = nullptr;
-    g_variant_get(parameters, "(u@a{sv})", &response, &results);
-    VariantPtr owned(results);
-    const gchar* handle = nullptr;
-    if (response == 0 && (g_variant_lookup(results, "session_handle", "&s", &handle) ||
-                          g_variant_lookup(results, "session_handle", "&o", &handle))) {
-      if (g_variant_is_object_path(handle)) self->sessionHandle = handle;
-    }
-  }
-
-  void StopWatchingResponses() {
-    if (responseWatch != 0 && bus) g_dbus_connection_signal_unsubscribe(bus, responseWatch);
-    responseWatch = 0;
-  }
+  explicit Impl(std::string stateDir) : tokens(std::move(stateDir)) {}
+  ~Impl() { Drop(); }
 
   // Forgets the session, closing it at the portal when it is still open.
   void Drop() {
-    StopWatchingResponses();
-    if (session) {
-      if (closedHandler) g_signal_handler_disconnect(session, closedHandler);
-      if (xdp_session_get_session_state(session) != XDP_SESSION_CLOSED) {
-        xdp_session_close(session);
-      }
-      g_object_unref(session);
-    }
-    session = nullptr;
-    closedHandler = 0;
+    client.Unsubscribe(closedWatch);
+    if (!closed) client.CloseSession(sessionHandle);
     sessionHandle.clear();
     stream = {};
+    cursorMetadata = false;
     closed = false;
   }
 
-  // Waits for `wait` to be answered, calling `idle` between rounds. False when the deadline
-  // passes or Close is asked for first.
-  bool WaitFor(AsyncWait& wait, Clock::time_point deadline, const std::function<void()>& idle) {
-    GSource* tick = g_timeout_source_new(kTickMs);
-    g_source_set_callback(
-        tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
-    g_source_attach(tick, context);
-    while (!wait.result && !closeRequested && Clock::now() < deadline) {
-      Iterate(true);
-      if (idle && !wait.result) idle();
-    }
-    g_source_destroy(tick);
-    g_source_unref(tick);
-    return wait.result != nullptr;
-  }
-
-  // Runs one asynchronous step. On a timeout the pending call is cancelled and left to free
-  // itself; the result is null then.
-  template <typename StartFn>
-  GAsyncResult* Step(StartFn start, Clock::time_point deadline, const std::function<void()>& idle,
-                     void (*release)(GObject*, GAsyncResult*) = nullptr) {
-    auto* wait = new AsyncWait;
-    wait->release = release;
-    GCancellable* cancellable = g_cancellable_new();
-    g_main_context_push_thread_default(context);
-    start(cancellable, wait);
-    g_main_context_pop_thread_default(context);
-    GAsyncResult* result = nullptr;
-    if (WaitFor(*wait, deadline, idle)) {
-      result = wait->result;
-      wait->result = nullptr;
-      delete wait;
-    } else {
-      wait->abandoned = true;
-      g_cancellable_cancel(cancellable);
-      Dispatch();
-    }
-    g_object_unref(cancellable);
-    return result;
-  }
-
-  // Checks that the portal offers `iface` with the bit `needed` in the property `types`.
+  // The properties of `iface`, which must offer the bit `needed` in `types`.
   StartResult Probe(const char* iface, const char* types, guint32 needed,
-                    Clock::time_point deadline, const std::function<void()>& idle,
-                    std::string& error) {
-    const auto callTimeout = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::min<Clock::duration>(deadline - Clock::now(), kProbeTimeout));
-    GAsyncResult* result = Step(
-        [&](GCancellable* cancellable, AsyncWait* wait) {
-          g_dbus_connection_call(bus, kPortalName, kPortalPath, "org.freedesktop.DBus.Properties",
-                                 "GetAll", g_variant_new("(s)", iface), G_VARIANT_TYPE("(a{sv})"),
-                                 G_DBUS_CALL_FLAGS_NONE,
-                                 static_cast<gint>(std::max<int64_t>(callTimeout.count(), 1)),
-                                 cancellable, AsyncWait::Ready, wait);
-        },
-        deadline, idle);
-    if (!result) {
-      error = closeRequested ? "closed while starting"
-                             : std::string("the portal did not answer about ") + iface;
-      return StartResult::Failed;
-    }
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_finish(bus, result, &raw));
-    g_object_unref(result);
-    ErrorPtr failure(raw);
-    if (!reply) {
-      if (g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_EXEC_FAILED) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_CHILD_EXITED) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND)) {
+                    Clock::time_point deadline, const PortalClient::Idle& idle,
+                    VariantPtr& properties, std::string& error) {
+    ErrorPtr failure;
+    properties = client.Properties(
+        iface, std::min(deadline, Clock::now() + PortalClient::kStartTimeout), idle, failure);
+    if (!properties) {
+      if (!failure) {
+        error = client.Stopping() ? "closed while starting"
+                                  : std::string("the portal did not answer about ") + iface;
+        return StartResult::Failed;
+      }
+      if (PortalClient::NoService(failure.get())) {
         error = std::string("no desktop portal (") + kPortalName +
-                ") on the session bus: " + raw->message;
+                ") on the session bus: " + failure->message;
         return StartResult::NoPortal;
       }
-      // GDBus answers InvalidArgs for an interface the object does not have.
-      if (g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
-          g_error_matches(raw, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)) {
+      if (PortalClient::NoInterface(failure.get())) {
         error = std::string("the desktop portal has no ") + iface;
         return StartResult::NoPortal;
       }
-      error =
-          std::string("the desktop portal failed to answer about ") + iface + ": " + raw->message;
+      error = std::string("the desktop portal failed to answer about ") + iface + ": " +
+              failure->message;
       return StartResult::Failed;
     }
-    VariantPtr properties(g_variant_get_child_value(reply.get(), 0));
-    guint32 available = 0;
-    if (!g_variant_lookup(properties.get(), types, "u", &available) || !(available & needed)) {
+    if (!(LookupU(properties.get(), types) & needed)) {
       error = std::string("the desktop portal's ") + iface + " cannot share " +
               (needed == kPointerDevice ? "a pointer" : "a monitor");
       return StartResult::NoPortal;
@@ -234,91 +102,143 @@ struct PortalSession::Impl {
     return StartResult::Started;
   }
 
-  StartResult Begin(std::string& error, const std::function<void()>& idle,
+  // One request of the set-up, which the portal must answer with success.
+  StartResult Step(const char* iface, const char* method, GVariantBuilder& options,
+                   const std::function<GVariant*(GVariant*)>& make, Clock::time_point deadline,
+                   const PortalClient::Idle& idle, PortalAnswer& answer, std::string& error) {
+    if (!client.Request(iface, method, options, make, deadline, idle, answer, error)) {
+      if (client.Stopping()) error = "closed while starting";
+      return StartResult::Failed;
+    }
+    if (answer.Response == 0) return StartResult::Started;
+    if (answer.Response == 1) {
+      error = "the user did not allow the screen to be shared";
+      return StartResult::Refused;
+    }
+    error = std::string("the portal refused ") + method + " (response " +
+            std::to_string(answer.Response) + ")";
+    return StartResult::Failed;
+  }
+
+  StartResult Begin(std::string& error, const PortalClient::Idle& idle,
                     Clock::time_point deadline) {
-    if (!bus) {
-      GError* raw = nullptr;
-      bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw);
-      ErrorPtr failure(raw);
-      if (!bus) {
-        error = std::string("no D-Bus session bus: ") + (raw ? raw->message : "unknown error");
-        return StartResult::NoPortal;
+    if (!client.Connect(error, idle)) return StartResult::NoPortal;
+    VariantPtr remote, cast;
+    StartResult result = Probe(kRemoteDesktop, "AvailableDeviceTypes", kPointerDevice, deadline,
+                               idle, remote, error);
+    if (result != StartResult::Started) return result;
+    result =
+        Probe(kScreenCast, "AvailableSourceTypes", kMonitorSource, deadline, idle, cast, error);
+    if (result != StartResult::Started) return result;
+    cursorModes = LookupU(cast.get(), "AvailableCursorModes");
+    offersCursorMetadata = (cursorModes & kCursorMetadata) != 0;
+
+    // Consent is kept only where the portal can; each token is good for one start.
+    const bool persist = tokens.Enabled() && LookupU(remote.get(), "version") >= kPersistVersion;
+    const std::string offered = persist ? tokens.Load() : std::string();
+    TokenFate fate = TokenFate::Unused;
+    PortalAnswer started;
+    result = Negotiate(persist, offered, deadline, idle, started, fate, error);
+    if (fate == TokenFate::Refused) {
+      // Not even taken (GNOME takes only the UUIDs it made): the user is asked afresh, now.
+      tokens.Drop();
+      Drop();
+      fate = TokenFate::Unused;
+      error.clear();
+      result = Negotiate(persist, {}, deadline, idle, started, fate, error);
+    }
+    if (!persist || (fate == TokenFate::Unused && result != StartResult::Started)) return result;
+    const gchar* token = nullptr;
+    if (result == StartResult::Started && started.Results &&
+        g_variant_lookup(started.Results.get(), "restore_token", "&s", &token)) {
+      std::string why;
+      if (!tokens.Save(token, why)) {
+        std::fprintf(stderr, "ostrane: the consent cannot be kept for the next start: %s\n",
+                     why.c_str());
+      }
+    } else {
+      // Not given again, or not accepted: the next start asks the user.
+      tokens.Drop();
+    }
+    return result;
+  }
+
+  StartResult Negotiate(bool persist, const std::string& token, Clock::time_point deadline,
+                        const PortalClient::Idle& idle, PortalAnswer& started, TokenFate& fate,
+                        std::string& error) {
+    PortalAnswer answer;
+    GVariantBuilder options;
+    InitDict(options);
+    g_variant_builder_add(&options, "{sv}", "session_handle_token",
+                          g_variant_new_string(client.NewToken("session").c_str()));
+    StartResult result = Step(
+        kRemoteDesktop, "CreateSession", options,
+        [](GVariant* o) { return g_variant_new("(@a{sv})", o); }, deadline, idle, answer, error);
+    if (result != StartResult::Started) return result;
+    sessionHandle = PortalClient::SessionHandle(answer.Results.get());
+    if (sessionHandle.empty()) {
+      error = "the portal did not name the session";
+      return StartResult::Failed;
+    }
+    closedWatch = client.WatchSessionClosed(sessionHandle, closed);
+    const auto inSession = [this](GVariant* o) {
+      return g_variant_new("(o@a{sv})", sessionHandle.c_str(), o);
+    };
+
+    InitDict(options);
+    g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(kPointerDevice));
+    if (persist) {
+      g_variant_builder_add(&options, "{sv}", "persist_mode",
+                            g_variant_new_uint32(kPersistUntilRevoked));
+      if (!token.empty()) {
+        g_variant_builder_add(&options, "{sv}", "restore_token",
+                              g_variant_new_string(token.c_str()));
+        fate = TokenFate::Offered;
       }
     }
-    StartResult probed =
-        Probe(kRemoteDesktop, "AvailableDeviceTypes", kPointerDevice, deadline, idle, error);
-    if (probed != StartResult::Started) return probed;
-    probed = Probe(kScreenCast, "AvailableSourceTypes", kMonitorSource, deadline, idle, error);
-    if (probed != StartResult::Started) return probed;
-    // libportal needs the bus checked above: it dereferences a missing one.
-    if (!portal) portal = xdp_portal_new();
-
-    g_main_context_push_thread_default(context);
-    responseWatch = g_dbus_connection_signal_subscribe(
-        bus, kPortalName, "org.freedesktop.portal.Request", "Response", nullptr, nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE, OnResponse, this, nullptr);
-    g_main_context_pop_thread_default(context);
-
-    // A hidden cursor keeps the captured pixels those of the screen.
-    GAsyncResult* created = Step(
-        [&](GCancellable* cancellable, AsyncWait* wait) {
-          xdp_portal_create_remote_desktop_session(
-              portal, XDP_DEVICE_POINTER, XDP_OUTPUT_MONITOR, XDP_REMOTE_DESKTOP_FLAG_NONE,
-              XDP_CURSOR_MODE_HIDDEN, cancellable, AsyncWait::Ready, wait);
-        },
-        deadline, idle, ReleaseLateSession);
-    if (!created) {
-      error =
-          closeRequested ? "closed while starting" : "the portal did not create a session in time";
-      return StartResult::Failed;
+    result =
+        Step(kRemoteDesktop, "SelectDevices", options, inSession, deadline, idle, answer, error);
+    if (result == StartResult::Failed && fate == TokenFate::Offered && !client.Stopping()) {
+      fate = TokenFate::Refused;
     }
-    GError* raw = nullptr;
-    session = xdp_portal_create_remote_desktop_session_finish(portal, created, &raw);
-    g_object_unref(created);
-    ErrorPtr createError(raw);
-    if (!session) {
-      error = std::string("the portal did not create a session: ") +
-              (raw ? raw->message : "unknown error");
-      return IsCancel(raw) ? StartResult::Refused : StartResult::Failed;
-    }
-    closedHandler = g_signal_connect(session, "closed", G_CALLBACK(OnClosed), this);
+    if (result != StartResult::Started) return result;
 
-    GAsyncResult* started = Step(
-        [&](GCancellable* cancellable, AsyncWait* wait) {
-          xdp_session_start(session, nullptr, cancellable, AsyncWait::Ready, wait);
-        },
-        deadline, idle);
-    if (!started) {
-      error = closeRequested ? "closed while starting" : "no answer to the consent dialog in time";
-      return StartResult::Failed;
+    // The pixels never show the pointer; where the portal can, its position comes beside them.
+    InitDict(options);
+    g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(kMonitorSource));
+    g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
+    // A portal that lists no cursor modes takes none.
+    if (cursorModes & kCursorMetadata) {
+      g_variant_builder_add(&options, "{sv}", "cursor_mode", g_variant_new_uint32(kCursorMetadata));
+    } else if (cursorModes & kCursorHidden) {
+      g_variant_builder_add(&options, "{sv}", "cursor_mode", g_variant_new_uint32(kCursorHidden));
     }
-    raw = nullptr;
-    const bool ok = xdp_session_start_finish(session, started, &raw);
-    g_object_unref(started);
-    ErrorPtr startError(raw);
-    if (!ok) {
-      if (IsCancel(raw)) {
-        error = "the user did not allow the screen to be shared";
-        return StartResult::Refused;
-      }
-      error = std::string("the session did not start: ") + (raw ? raw->message : "unknown error");
-      return StartResult::Failed;
-    }
-    StopWatchingResponses();
+    result = Step(kScreenCast, "SelectSources", options, inSession, deadline, idle, answer, error);
+    if (result != StartResult::Started) return result;
 
-    if (!(xdp_session_get_devices(session) & XDP_DEVICE_POINTER)) {
+    InitDict(options);
+    result = Step(
+        kRemoteDesktop, "Start", options,
+        [this](GVariant* o) { return g_variant_new("(os@a{sv})", sessionHandle.c_str(), "", o); },
+        deadline, idle, started, error);
+    if (result != StartResult::Started) return result;
+    return Started(started.Results.get(), error);
+  }
+
+  // What the user shared, from Start's results.
+  StartResult Started(GVariant* results, std::string& error) {
+    if (!(LookupU(results, "devices") & kPointerDevice)) {
       error = "the user did not allow remote interaction (the pointer)";
       return StartResult::Refused;
     }
-    GVariant* streams = xdp_session_get_streams(session);  // owned by the session
-    if (!streams || !g_variant_is_of_type(streams, G_VARIANT_TYPE("a(ua{sv})")) ||
-        g_variant_n_children(streams) == 0) {
+    VariantPtr streams(g_variant_lookup_value(results, "streams", G_VARIANT_TYPE("a(ua{sv})")));
+    if (!streams || g_variant_n_children(streams.get()) == 0) {
       error = "the portal shared no screen-cast stream";
       return StartResult::Failed;
     }
     guint32 node = 0;
     GVariant* options = nullptr;
-    g_variant_get_child(streams, 0, "(u@a{sv})", &node, &options);
+    g_variant_get_child(streams.get(), 0, "(u@a{sv})", &node, &options);
     VariantPtr ownedOptions(options);
     stream.NodeId = node;
     g_variant_lookup(options, "position", "(ii)", &stream.X, &stream.Y);
@@ -327,15 +247,12 @@ struct PortalSession::Impl {
       error = "the portal did not give the stream's size";
       return StartResult::Failed;
     }
-    if (sessionHandle.empty()) {
-      error = "the portal did not name the session";
-      return StartResult::Failed;
-    }
+    cursorMetadata = offersCursorMetadata == 1;
     // The compositor makes its virtual pointer on first use; where no real pointer exists, that
     // gives the seat a pointer only then, and the windows bind to it too late for the first
     // click. A motion by nothing makes it now, without moving the pointer.
     GVariantBuilder none;
-    g_variant_builder_init(&none, G_VARIANT_TYPE_VARDICT);
+    InitDict(none);
     Notify("NotifyPointerMotion",
            g_variant_new("(oa{sv}dd)", sessionHandle.c_str(), &none, 0.0, 0.0), nullptr);
     return StartResult::Started;
@@ -345,7 +262,7 @@ struct PortalSession::Impl {
   bool Notify(const char* method, GVariant* parameters, std::string* error) {
     GError* raw = nullptr;
     VariantPtr reply(g_dbus_connection_call_sync(
-        bus, kPortalName, kPortalPath, kRemoteDesktop, method, parameters, nullptr,
+        client.Bus(), kPortalName, kPortalPath, kRemoteDesktop, method, parameters, nullptr,
         G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<gint>(kInputTimeout.count()), nullptr, &raw));
     ErrorPtr failure(raw);
     if (reply) return true;
@@ -356,14 +273,15 @@ struct PortalSession::Impl {
   }
 
   bool Usable(std::string* error) {
-    Dispatch();
-    if (session && !closed && !starting) return true;
+    client.Dispatch();
+    if (!sessionHandle.empty() && !closed && !starting) return true;
     if (error) *error = "no active portal session";
     return false;
   }
 };
 
-PortalSession::PortalSession() : impl_(std::make_unique<Impl>()) {}
+PortalSession::PortalSession(std::string stateDir)
+    : impl_(std::make_unique<Impl>(std::move(stateDir))) {}
 
 PortalSession::~PortalSession() = default;
 
@@ -377,7 +295,7 @@ StartResult PortalSession::Start(std::string& error, const std::function<void()>
   if (Active()) return StartResult::Started;
   s.Drop();
   s.starting = true;
-  s.closeRequested = false;
+  s.client.ClearStop();
   const StartResult result = s.Begin(error, idle, Clock::now() + timeout);
   s.starting = false;
   if (result != StartResult::Started) s.Drop();
@@ -387,15 +305,15 @@ StartResult PortalSession::Start(std::string& error, const std::function<void()>
 bool PortalSession::Active() {
   Impl& s = *impl_;
   if (s.starting) return false;
-  s.Dispatch();
-  return s.session && !s.closed;
+  s.client.Dispatch();
+  return !s.sessionHandle.empty() && !s.closed;
 }
 
 void PortalSession::Close() {
   Impl& s = *impl_;
   // Start's wait notices and cleans up itself; its objects are still in use here.
   if (s.starting) {
-    s.closeRequested = true;
+    s.client.Stop();
     return;
   }
   s.Drop();
@@ -405,10 +323,47 @@ PortalStream PortalSession::Stream() const {
   return impl_->stream;
 }
 
+bool PortalSession::CursorMetadata() const {
+  return impl_->cursorMetadata;
+}
+
+bool PortalSession::OffersCursorMetadata() {
+  Impl& s = *impl_;
+  if (s.offersCursorMetadata >= 0 || s.starting) return s.offersCursorMetadata == 1;
+  std::string error;
+  if (!s.client.Connect(error)) return false;
+  ErrorPtr failure;
+  VariantPtr cast =
+      s.client.Properties(kScreenCast, Clock::now() + std::chrono::seconds(3), {}, failure);
+  // A portal that did not answer in time may yet come up: ask again next time.
+  if (!cast && !failure) return false;
+  s.offersCursorMetadata = (LookupU(cast.get(), "AvailableCursorModes") & kCursorMetadata) != 0;
+  return s.offersCursorMetadata == 1;
+}
+
 int PortalSession::OpenPipeWireRemote(std::string& error) {
-  if (!impl_->Usable(&error)) return -1;
-  const int fd = xdp_session_open_pipewire_remote(impl_->session);
-  if (fd < 0) error = "the portal gave no PipeWire connection";
+  Impl& s = *impl_;
+  if (!s.Usable(&error)) return -1;
+  GVariantBuilder none;
+  InitDict(none);
+  ErrorPtr failure;
+  GUnixFDList* fds = nullptr;
+  VariantPtr reply = s.client.Call(
+      kScreenCast, "OpenPipeWireRemote", g_variant_new("(oa{sv})", s.sessionHandle.c_str(), &none),
+      G_VARIANT_TYPE("(h)"), Clock::now() + kCallTimeout, {}, failure, &fds);
+  int fd = -1;
+  if (reply && fds) {
+    gint32 index = -1;
+    g_variant_get(reply.get(), "(h)", &index);
+    GError* raw = nullptr;
+    fd = g_unix_fd_list_get(fds, index, &raw);  // a duplicate, the caller's own
+    if (raw) g_error_free(raw);
+  }
+  if (fds) g_object_unref(fds);
+  if (fd < 0) {
+    error = std::string("the portal gave no PipeWire connection") +
+            (failure ? std::string(": ") + failure->message : std::string());
+  }
   return fd;
 }
 
@@ -421,7 +376,7 @@ bool PortalSession::MovePointer(double x, double y, std::string* error) {
   x = std::clamp(x, 0.0, double(s.stream.Width - 1));
   y = std::clamp(y, 0.0, double(s.stream.Height - 1));
   GVariantBuilder options;
-  g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+  InitDict(options);
   return s.Notify(
       "NotifyPointerMotionAbsolute",
       g_variant_new("(oa{sv}udd)", s.sessionHandle.c_str(), &options, s.stream.NodeId, x, y),
@@ -432,7 +387,7 @@ bool PortalSession::Button(bool press, std::string* error) {
   Impl& s = *impl_;
   if (!s.Usable(error)) return false;
   GVariantBuilder options;
-  g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+  InitDict(options);
   return s.Notify(
       "NotifyPointerButton",
       g_variant_new("(oa{sv}iu)", s.sessionHandle.c_str(), &options, kLeftButton, press ? 1u : 0u),

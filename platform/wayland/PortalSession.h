@@ -1,5 +1,6 @@
-// One remote-desktop session of the desktop portal: the user's consent once, then a screen-cast
-// of a monitor and a virtual pointer on it.
+// One remote-desktop session of the desktop portal: the user's consent, then a screen-cast of a
+// monitor and a virtual pointer on it. Where the portal can keep the consent, the session asks
+// for that, and the token the portal returns lets the next session start without asking.
 //
 // Use it from one thread. Its D-Bus traffic is dispatched on a private GLib context, by Start and
 // by each call below, so it does not matter whether the caller's event loop runs GLib's default
@@ -38,7 +39,9 @@ class PortalSession {
   // Each input call waits at most this long for the portal's answer.
   static constexpr std::chrono::milliseconds kInputTimeout{2000};
 
-  PortalSession();
+  // The restore token is kept in `stateDir` (see RestoreTokens); empty keeps none, and every
+  // session asks the user.
+  explicit PortalSession(std::string stateDir = {});
   ~PortalSession();
   PortalSession(const PortalSession&) = delete;
   PortalSession& operator=(const PortalSession&) = delete;
@@ -56,6 +59,12 @@ class PortalSession {
   void Close();
 
   PortalStream Stream() const;
+  // Whether the stream's buffers carry the pointer's position (the portal's cursor metadata);
+  // the pixels never show the pointer.
+  bool CursorMetadata() const;
+  // Whether the portal can give a stream the pointer's position, asked without the user and
+  // without a session; the answer is kept.
+  bool OffersCursorMetadata();
   // A new connection to PipeWire on which the stream's node is visible; the caller owns the fd.
   // -1, with the reason in `error`, when there is none.
   int OpenPipeWireRemote(std::string& error);

@@ -7,6 +7,7 @@
 #include "platform/posix/Opener.h"
 #include "platform/wayland/OutputSize.h"
 #include "platform/wayland/PixelConvert.h"
+#include "platform/wayland/RestoreToken.h"
 
 namespace ostrane::platform::wayland {
 
@@ -26,7 +27,7 @@ constexpr std::chrono::milliseconds kMotionSettle{30};
 
 }  // namespace
 
-WaylandDesktop::WaylandDesktop() {
+WaylandDesktop::WaylandDesktop() : session_(RestoreTokens::DefaultDir()) {
   std::string error;
   outputSize_ = FirstOutputSize(error);
   shortcuts_.SetActivated([this](const std::string& id) {
@@ -187,39 +188,60 @@ bool WaylandDesktop::LeftButtonUp() {
   return streaming_ && session_.Button(false);
 }
 
+bool WaylandDesktop::WatchPointer(std::function<void(int32_t, int32_t)> moved) {
+  pointerWatch_ = std::move(moved);
+  if (!pointerWatch_) return false;
+  return streaming_ ? session_.CursorMetadata() : session_.OffersCursorMetadata();
+}
+
 void WaylandDesktop::JoinEventLoop(EventLoop& loop) {
   loop_ = &loop;
-  // The loop has no way to stop watching: the watch is given once, and checks loop_.
+  // The loop has no way to stop watching: the watches are given once, and check loop_.
   if (watching_) return;
   watching_ = true;
-  // Idle work alone would wait for the next event of the windows; the descriptor wakes the loop.
+  // Idle work alone would wait for the next event of the windows; the descriptors wake the loop.
   loop.WatchReadable(shortcuts_.WakeFd(), [this] {
     if (loop_) shortcuts_.Dispatch();
   });
   loop.OnIdle([this] {
     if (loop_) shortcuts_.Dispatch();
   });
-}
-
-bool WaylandDesktop::BindHotKeys(std::string& error) {
-  std::vector<std::pair<std::string, std::string>> shortcuts;
-  for (const auto& [name, key] : hotKeys_)
-    shortcuts.emplace_back(name, "F" + std::to_string(FunctionKeyNumber(key)));
-  return shortcuts_.Bind(shortcuts, error, [this] {
-    if (loop_) loop_->ProcessPending();
+  loop.WatchReadable(frames_.CursorFd(), [this] {
+    CursorPosition at;
+    // Taken even unwatched, which empties the descriptor.
+    if (frames_.TakeCursor(at) && loop_ && pointerWatch_) pointerWatch_(at.X, at.Y);
   });
 }
 
-bool WaylandDesktop::RegisterHotKey(const std::string& name, Key key) {
-  const int number = FunctionKeyNumber(key);
-  if (number < 1 || number > 24 || !shortcuts_.Available()) return false;
-  hotKeys_[name] = key;
+std::vector<bool> WaylandDesktop::RegisterHotKeys(const std::vector<HotKey>& keys) {
+  std::vector<bool> registered(keys.size(), false);
+  if (!shortcuts_.Available()) return registered;
+  for (const HotKey& key : keys)
+    if (FunctionKey(FunctionKeyNumber(key.Code)) != Key::NoKey) hotKeys_[key.Name] = key.Code;
+  if (hotKeys_.empty()) return registered;
+  std::vector<std::pair<std::string, std::string>> shortcuts;
+  for (const auto& [name, key] : hotKeys_)
+    shortcuts.emplace_back(name, "F" + std::to_string(FunctionKeyNumber(key)));
   std::string error;
-  if (BindHotKeys(error)) return true;
-  std::fprintf(stderr, "ostrane: the desktop did not bind %s as a global shortcut: %s\n",
-               name.c_str(), error.c_str());
-  hotKeys_.erase(name);
-  return false;
+  const bool all = shortcuts_.Bind(shortcuts, error, [this] {
+    if (loop_) loop_->ProcessPending();
+  });
+  if (!all) {
+    std::string registry = shortcuts_.RegistryError();
+    if (!registry.empty()) registry = "; the portal does not know this program: " + registry;
+    std::fprintf(stderr, "ostrane: the desktop did not bind every key as a global shortcut: %s%s\n",
+                 error.c_str(), registry.c_str());
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    registered[i] = hotKeys_.count(keys[i].Name) && shortcuts_.IsBound(keys[i].Name);
+  // A key the desktop did not give is the windows' to take.
+  for (auto it = hotKeys_.begin(); it != hotKeys_.end();)
+    it = shortcuts_.IsBound(it->first) ? std::next(it) : hotKeys_.erase(it);
+  return registered;
+}
+
+bool WaylandDesktop::RegisterHotKey(const std::string& name, Key key) {
+  return RegisterHotKeys({{name, key}}).front();
 }
 
 void WaylandDesktop::UnregisterHotKey(const std::string& name) {

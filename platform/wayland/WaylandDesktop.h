@@ -1,7 +1,8 @@
 // The desktop of a Wayland session, through the desktop portal: one remote-desktop session,
 // asked for when capture or input is first needed, gives a screen-cast of the monitor (read
 // from PipeWire) and a virtual pointer on it. Ordinary programs cannot grab keys there: the hot
-// keys are global only where the portal offers global shortcuts.
+// keys are global only where the portal offers global shortcuts. Where the portal can keep the
+// user's consent, its token is kept in the user's state folder (see RestoreTokens).
 #pragma once
 
 #include <functional>
@@ -42,6 +43,9 @@ class WaylandDesktop : public Desktop {
   bool MovePointer(int32_t x, int32_t y) override;
   bool LeftButtonDown() override;
   bool LeftButtonUp() override;
+  // Where the portal can report the pointer with the frames: its positions, in the frames'
+  // pixels, are delivered from the loop while a session runs.
+  bool WatchPointer(std::function<void(int32_t x, int32_t y)> moved) override;
 
   // Starts the portal session unless one runs, keeping the windows alive while the user
   // answers the consent dialog.
@@ -53,8 +57,11 @@ class WaylandDesktop : public Desktop {
   void JoinEventLoop(EventLoop& loop) override;
   void LeaveEventLoop() override { loop_ = nullptr; }
   void SetOwnerWindow(uintptr_t) override {}
-  // Binds the key as a portal shortcut named `name`, with the key as its preferred trigger;
-  // false where the portal has no global shortcuts or refuses.
+  // Binds the keys as portal shortcuts named by their names, with the keys as preferred
+  // triggers, together with those registered before, in one request: a desktop may ask the user
+  // once for the set, and binds a session only once. False for a key the portal did not give,
+  // or where it has no global shortcuts.
+  std::vector<bool> RegisterHotKeys(const std::vector<HotKey>& keys) override;
   bool RegisterHotKey(const std::string& name, Key key) override;
   void UnregisterHotKey(const std::string& name) override;
   void SetHotKeyHandler(std::function<void(Key)> handler) override {
@@ -69,13 +76,12 @@ class WaylandDesktop : public Desktop {
                                                       bool* cancelled = nullptr);
   void EndSession();
 
-  bool BindHotKeys(std::string& error);
-
   EventLoop* loop_ = nullptr;
   bool watching_ = false;
   // Declared before the shortcuts, whose activations read them, so that they outlive them.
   std::map<std::string, Key> hotKeys_;
   std::function<void(Key)> hotKeyHandler_;
+  std::function<void(int32_t, int32_t)> pointerWatch_;
   GlobalShortcuts shortcuts_;
   PortalSession session_;
   PipeWireFrames frames_;

@@ -17,11 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,47 +28,10 @@
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
 #include "platform/Desktop.h"
+#include "tests/conformance/harness_kit.h"
 #include "tests/support/Pattern.h"
 
 namespace ostrane::testkit {
-
-// A pointer event as it reached a picture.
-struct Arrival {
-  enum Kind { Move, Press, Release };
-  Kind kind;
-  int button;            // 1 for the left button; 0 for a move
-  int screenX, screenY;  // on the screen
-  int x, y;              // in the picture
-};
-
-// "WIDTHxHEIGHT" as a size; nothing for any other text.
-inline std::optional<platform::ScreenSize> ParseScreenSize(const std::string& text) {
-  int w = 0, h = 0;
-  char x = 0, rest = 0;
-  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || x != 'x' || w <= 0 || h <= 0)
-    return std::nullopt;
-  return platform::ScreenSize{w, h};
-}
-
-// The colour of the pixel at column x, row y from the top, of rows stored bottom row first.
-inline uint32_t RgbAt(const uint8_t* bits, int32_t lineBytes, int32_t height, int x, int y) {
-  const uint8_t* p = bits + static_cast<ptrdiff_t>(height - 1 - y) * lineBytes + 3 * x;
-  return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-}
-
-inline std::vector<Arrival> OfKind(const std::vector<Arrival>& arrivals, Arrival::Kind kind) {
-  std::vector<Arrival> out;
-  std::copy_if(arrivals.begin(), arrivals.end(), std::back_inserter(out),
-               [kind](const Arrival& a) { return a.kind == kind; });
-  return out;
-}
-
-inline std::vector<Arrival> Buttons(const std::vector<Arrival>& arrivals) {
-  std::vector<Arrival> out;
-  std::copy_if(arrivals.begin(), arrivals.end(), std::back_inserter(out),
-               [](const Arrival& a) { return a.kind != Arrival::Move; });
-  return out;
-}
 
 template <typename Harness>
 class DesktopConformance : public ::testing::Test {
@@ -386,8 +346,11 @@ TYPED_TEST_P(DesktopConformance, APassClicksTheCentreOfTheMatch) {
   }
 }
 
-TYPED_TEST_P(DesktopConformance, NoMatchClicksNothing) {
-  const auto find = this->Show(100, 100, 16, 16, Pattern(16, 16, 99));
+// A pass without a match clicks nothing, and leaves nothing behind: once the screen changes, a
+// capture and the next pass see the change.
+TYPED_TEST_P(DesktopConformance, NoMatchClicksNothingAndALaterLookSeesTheChange) {
+  const auto needle = Pattern(16, 16, 99);
+  const auto find = this->Show(100, 100, 16, 16, needle);
   const auto click = this->Show(800, 500, 100, 100, std::vector<uint32_t>(100 * 100, 0x101010));
   ASSERT_TRUE(find && click) << "the pictures never showed";
   int32_t count = 0;
@@ -396,6 +359,19 @@ TYPED_TEST_P(DesktopConformance, NoMatchClicksNothing) {
   EXPECT_EQ(count, 0);
   this->harness_.PumpUntil({}, 200);
   EXPECT_TRUE(Buttons(click->Arrivals()).empty());
+
+  const auto appeared = this->Show(830, 540, 16, 16, needle);
+  ASSERT_TRUE(appeared) << "a capture after the pass never showed the change";
+  EXPECT_EQ(this->Pass({100, 100, 116, 116}, {800, 500, 900, 600}, 100, count).Outcome,
+            PassOutcome::Clicked);
+  EXPECT_EQ(count, 1);
+  ASSERT_TRUE(this->harness_.PumpUntil(
+      [&] { return !OfKind(appeared->Arrivals(), Arrival::Release).empty(); }, 5000))
+      << "the click never arrived";
+  const auto buttons = Buttons(appeared->Arrivals());
+  ASSERT_FALSE(buttons.empty());
+  EXPECT_EQ(buttons[0].screenX, 838);
+  EXPECT_EQ(buttons[0].screenY, 548);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(DesktopConformance, ScreenSizeIsTheSessionsAndSetsTheMetrics,
@@ -403,6 +379,7 @@ REGISTER_TYPED_TEST_SUITE_P(DesktopConformance, ScreenSizeIsTheSessionsAndSetsTh
                             FreezeFrameIsTheWholeScreenInCaptureLayout,
                             LargeCapturesAreExactWhenTheWorkIsShared,
                             PointerMoveAndClickReachThePictureAtThatPoint,
-                            APassClicksTheCentreOfTheMatch, NoMatchClicksNothing);
+                            APassClicksTheCentreOfTheMatch,
+                            NoMatchClicksNothingAndALaterLookSeesTheChange);
 
 }  // namespace ostrane::testkit

@@ -117,16 +117,18 @@ TEST(FrameStore, LossWakesWaitingReadersAndStaysUntilReset) {
 
 // ---------------------------------------------------------------------------------------------
 
-// One stream buffer laid out as PipeWire hands it over: one data plane, optional header meta.
+// One stream buffer laid out as PipeWire hands it over: one data plane, optional header and
+// cursor metadata (the pointer at (5, 6)).
 struct FakeBuffer {
   std::vector<uint8_t> Memory;
   spa_chunk Chunk{};
   spa_data Data{};
   spa_meta_header Header{};
-  spa_meta Meta{};
+  spa_meta_cursor Cursor{};
+  std::vector<spa_meta> Metas;
   spa_buffer Buffer{};
 
-  FakeBuffer(int32_t height, int32_t stride, bool withHeader) {
+  FakeBuffer(int32_t height, int32_t stride, bool withHeader, bool withCursor = true) {
     Memory.resize(static_cast<size_t>(stride) * height);
     for (size_t i = 0; i < Memory.size(); ++i)
       Memory[i] = static_cast<uint8_t>(i * 7);
@@ -137,13 +139,14 @@ struct FakeBuffer {
     Data.maxsize = static_cast<uint32_t>(Memory.size());
     Data.data = Memory.data();
     Data.chunk = &Chunk;
-    Meta.type = SPA_META_Header;
-    Meta.size = sizeof(Header);
-    Meta.data = &Header;
+    Cursor.id = 1;
+    Cursor.position = {5, 6};
+    if (withHeader) Metas.push_back({SPA_META_Header, sizeof(Header), &Header});
+    if (withCursor) Metas.push_back({SPA_META_Cursor, sizeof(Cursor), &Cursor});
     Buffer.n_datas = 1;
     Buffer.datas = &Data;
-    Buffer.n_metas = withHeader ? 1 : 0;
-    Buffer.metas = withHeader ? &Meta : nullptr;
+    Buffer.n_metas = static_cast<uint32_t>(Metas.size());
+    Buffer.metas = Metas.data();
   }
 };
 
@@ -246,6 +249,59 @@ TEST(ReadBuffer, TakesTheCompositorsTimeOnlyWhenItIsOnTheSameClock) {
     EXPECT_EQ(frame.Recorded, c.Want);
     EXPECT_EQ(frame.Arrived, arrived);
   }
+}
+
+// The pointer's position rides on picture buffers and on cursor-only ones alike; a buffer that
+// says the pointer is elsewhere, or has no room for a cursor, gives none.
+TEST(ReadCursor, TakesThePositionWhereTheBufferCarriesOne) {
+  struct Case {
+    const char* Name;
+    void (*Change)(FakeBuffer&);
+    bool Want;
+    CursorPosition At;
+    BufferRead Picture;
+  };
+  const Case cases[] = {
+      {"with a picture", [](FakeBuffer&) {}, true, {5, 6}, BufferRead::Ok},
+      {"cursor-only, in the top-left corner",
+       [](FakeBuffer& b) {
+         b.Chunk.size = 0;
+         b.Cursor.position = {0, 0};
+       },
+       true,
+       {0, 0},
+       BufferRead::Empty},
+      {"the pointer on another monitor",
+       [](FakeBuffer& b) { b.Cursor.id = 0; },
+       false,
+       {},
+       BufferRead::Ok},
+      {"no room for a cursor",
+       [](FakeBuffer& b) { b.Metas.back().size = 8; },
+       false,
+       {},
+       BufferRead::Ok},
+      {"no cursor metadata",
+       [](FakeBuffer& b) { b.Buffer.n_metas = 1; },
+       false,
+       {},
+       BufferRead::Ok},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeBuffer buffer(2, 8, true);
+    c.Change(buffer);
+    CursorPosition at{-1, -1};
+    EXPECT_EQ(ReadCursor(&buffer.Buffer, at), c.Want);
+    if (c.Want) {
+      EXPECT_EQ(at, c.At);
+    }
+    CapturedFrame frame;
+    EXPECT_EQ(ReadBuffer(&buffer.Buffer, VideoFormat{PixelFormat::Bgrx, 2, 2}, Clock::now(), frame),
+              c.Picture);
+  }
+  CursorPosition at;
+  EXPECT_FALSE(ReadCursor(nullptr, at));
 }
 
 // ---------------------------------------------------------------------------------------------

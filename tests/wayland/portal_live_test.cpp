@@ -4,9 +4,6 @@
 //
 //   scripts/wayland-session -- env OSTRANE_CONSENT_HELPER=<consent_helper> <this test>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -25,29 +22,16 @@
 
 #include "platform/wayland/PipeWireFrames.h"
 #include "platform/wayland/PortalSession.h"
-
-extern char** environ;
+#include "tests/wayland/LiveSession.h"
 
 namespace ostrane::platform::wayland {
 namespace {
 
 using namespace std::chrono_literals;
 
-void Pump() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-// Pumps Qt's events until `done` or the time is up.
-template <typename Done>
-bool PumpUntil(Done done, Clock::duration limit) {
-  const Clock::time_point end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() >= end) return false;
-    Pump();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using livetest::Helper;
+using livetest::Pump;
+using livetest::PumpUntil;
 
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
@@ -74,49 +58,14 @@ class Target : public QRasterWindow {
 };
 
 // One session for the whole program: each start needs the user's consent.
-struct Live {
+struct LiveState {
   PortalSession Session;
   PipeWireFrames Frames;
   std::unique_ptr<Target> Window;  // made once Qt runs
   std::string SkipReason;
   std::string Failure;
 };
-Live* live = nullptr;
-
-// The consent helper, run in the background while the session starts.
-struct Helper {
-  pid_t Pid = 0;
-  bool Ended = false;
-  bool Succeeded = false;
-
-  void Start(bool refuse = false) {
-    const char* path = std::getenv("OSTRANE_CONSENT_HELPER");
-    if (!path || !*path) return;
-    char* argv[] = {const_cast<char*>(path), const_cast<char*>("--timeout"),
-                    const_cast<char*>("30"), refuse ? const_cast<char*>("--refuse") : nullptr,
-                    nullptr};
-    if (posix_spawn(&Pid, path, nullptr, nullptr, argv, environ) != 0) Pid = 0;
-  }
-  // True once it has ended (or was never started).
-  bool Poll() {
-    if (Pid <= 0 || Ended) return true;
-    int status = 0;
-    if (waitpid(Pid, &status, WNOHANG) != Pid) return false;
-    Ended = true;
-    Succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return true;
-  }
-  // Waits for it to end, so that its own pointer is out of the way.
-  bool Finish() {
-    if (Pid <= 0) return true;
-    if (!PumpUntil([&] { return Poll(); }, 40s)) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, nullptr, 0);
-      Ended = true;
-    }
-    return Succeeded;
-  }
-};
+LiveState* live = nullptr;
 
 // Starts `session` with the helper answering yes or no. The helper reads the dialog off the
 // screen and now and then misses it: it gets three tries, each ended as soon as it gives up.
@@ -408,7 +357,7 @@ TEST(PortalLiveRestart, RefusalIsReportedAndTheNextStartAsksAgain) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  ostrane::platform::wayland::Live state;
+  ostrane::platform::wayland::LiveState state;
   ostrane::platform::wayland::live = &state;
   // Qt cannot start without a display, so the session is looked for first.
   std::unique_ptr<QGuiApplication> app;
