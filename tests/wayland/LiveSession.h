@@ -86,7 +86,7 @@ class QtTestLoop : public EventLoop {
                      [readable = std::move(readable)] { readable(); });
   }
   void OnIdle(std::function<void()> work) override { idle_.push_back(std::move(work)); }
-  void FilterNativeMessages(std::function<bool(const void*)>) override {}
+  void FilterNativeMessages(const char*, std::function<bool(const void*)>) override {}
   void ProcessPending() override {
     Pump();
     for (const auto& work : idle_)
