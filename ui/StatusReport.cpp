@@ -1,9 +1,11 @@
 #include "ui/StatusReport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSaveFile>
 #include <QTimer>
 #include <cmath>
@@ -25,6 +27,12 @@ QString ScreenPoint(const QWidget& widget, QPoint local) {
       .arg(std::lround(global.y() * ratio));
 }
 
+// The text of the message box open now, on one line; empty when none is.
+QString OpenMessage() {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  return box && box->isVisible() ? box->text().simplified() : QString();
+}
+
 QString StatusText(TfmMian& window) {
   QMenuBar* menu = window.menuBar();
   return QStringLiteral("count=%1\nrunning=%2\nfind=%3,%4,%5,%6\nclick=%7,%8,%9,%10\n")
@@ -37,7 +45,11 @@ QString StatusText(TfmMian& window) {
          QStringLiteral("origin=%1\nabout=%2\nhelp=%3\n")
              .arg(ScreenPoint(window, QPoint(0, menu->height())),
                   ScreenPoint(*menu, menu->actionGeometry(window.m1).center()),
-                  ScreenPoint(*menu, menu->actionGeometry(window.m2).center()));
+                  ScreenPoint(*menu, menu->actionGeometry(window.m2).center())) +
+         QStringLiteral("hotkeys=%1,%2\nstatus=%3\nmessage=%4\n")
+             .arg(window.HotKeyPresses(platform::Key::F9))
+             .arg(window.HotKeyPresses(platform::Key::F10))
+             .arg(window.lblStatus->text().simplified(), OpenMessage());
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 //   find, click             the four scope edits of each group, as typed
 //   origin                  the client area's top-left corner below the menu bar
 //   about, help             the centres of the two menu items
+//   hotkeys                 how many F9 and F10 presses reached the window, "F9,F10"
+//   status                  the status line's text
+//   message                 the text of the message box open now, if any
 // Positions are screen pixels, whatever scaling Qt applies to the windows.
 #pragma once
 

@@ -312,8 +312,14 @@ void TfmMian::ReleaseHotKeys() {
   desktop.SetHotKeyHandler(nullptr);
 }
 
+int TfmMian::HotKeyPresses(platform::Key key) const {
+  const auto found = hotKeyPresses_.find(key);
+  return found == hotKeyPresses_.end() ? 0 : found->second;
+}
+
 void TfmMian::WMHotKey(platform::Key key) {
   if (key == platform::Key::NoKey) return;
+  ++hotKeyPresses_[key];
   if (key == StartHotKey) {
     btnStartClick();
   } else if (key == StopHotKey) {

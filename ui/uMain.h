@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "engine/PassRunner.h"
@@ -74,6 +75,8 @@ class TfmMian : public QMainWindow {
   bool PassRunning() const { return runner_->PassUnderWay(); }
   // The run behind Start, Stop and the ticks.
   PassRunner& Runner() { return *runner_; }
+  // How many presses of a hot key have reached the window.
+  int HotKeyPresses(platform::Key key) const;
   // What the last pass did (NotFound before the first).
   PassOutcome LastOutcome() const { return lastOutcome_; }
   // Whether Start's message box is open (a failed Start then opens no second one).
@@ -100,6 +103,7 @@ class TfmMian : public QMainWindow {
   std::unique_ptr<PassRunner> runner_;
   PassOutcome lastOutcome_ = PassOutcome::NotFound;
   QString keysNote_;
+  std::map<platform::Key, int> hotKeyPresses_;
   QString passNote_;
   bool startMessageOpen_ = false;
   bool accessPending_ = false;

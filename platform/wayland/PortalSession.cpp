@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/wayland/PortalClient.h"
 #include "platform/wayland/RestoreToken.h"
@@ -117,6 +118,9 @@ struct PortalSession::Impl {
     }
     error = std::string("the portal refused ") + method + " (response " +
             std::to_string(answer.Response) + ")";
+    // Refused before anyone was asked: the desktop cannot share its screen at all (KDE without
+    // a graphics device, say).
+    if (std::string_view(method) == "CreateSession") return StartResult::NoPortal;
     return StartResult::Failed;
   }
 

@@ -69,7 +69,7 @@ bool WaylandDesktop::RequestAccess(std::string& message) {
       message = kConsentRefused;
       return false;
     case StartResult::NoPortal:
-      message = "This desktop has no portal for screen capture and clicking (" + error + ")";
+      message = "This desktop offers no screen capture and clicking to programs (" + error + ")";
       return false;
     case StartResult::Failed:
       message = "Screen capture and clicking could not be started: " + error;

@@ -38,6 +38,7 @@ class FakeRemotePortal {
     bool ScreenCast = true;
     guint32 Sources = 1;
     guint32 CursorModes = 7;
+    guint32 CreateResponse = 0;  // KDE without a graphics device answers 2 at once
     guint32 StartResponse = 0;
     const char* Token = "token-1";  // what Start returns when persistence was asked for
     bool RefusesTokens = false;     // SelectDevices fails when given one, as GNOME does for
@@ -83,6 +84,10 @@ class FakeRemotePortal {
     if (call.Method == "CreateSession") {
       const std::string path = portal_->OpenSession(call);
       g_variant_builder_add(&results, "{sv}", "session_handle", g_variant_new_string(path.c_str()));
+      if (options_.CreateResponse != 0) {
+        FakePortal::Respond(call, options_.CreateResponse, g_variant_builder_end(&results));
+        return;
+      }
     } else if (call.Method == "SelectDevices") {
       const std::string token = FakePortal::Option(call.Parameters, "restore_token");
       // What the first SelectDevices got is kept; a start may try again.
@@ -185,6 +190,8 @@ TEST(PortalSession, NamesWhatIsMissing) {
       {"keyboard only", {.Devices = 1}, "cannot share a pointer"},
       {"no ScreenCast", {.ScreenCast = false}, "has no org.freedesktop.portal.ScreenCast"},
       {"windows only", {.Sources = 2}, "cannot share a monitor"},
+      {"a session refused before anyone is asked", {.CreateResponse = 2},
+       "refused CreateSession (response 2)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
