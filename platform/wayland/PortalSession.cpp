@@ -118,10 +118,9 @@ struct PortalSession::Impl {
     }
     error = std::string("the portal refused ") + method + " (response " +
             std::to_string(answer.Response) + ")";
-    // Refused before anyone was asked: the desktop cannot share its screen at all (KDE without
-    // a graphics device, say).
-    if (std::string_view(method) == "CreateSession") return StartResult::NoPortal;
-    return StartResult::Failed;
+    // Refused before anyone was asked: the desktop cannot share its screen (KDE without a GPU).
+    return std::string_view(method) == "CreateSession" ? StartResult::NoPortal
+                                                       : StartResult::Failed;
   }
 
   StartResult Begin(std::string& error, const PortalClient::Idle& idle,

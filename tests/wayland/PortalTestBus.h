@@ -113,15 +113,8 @@ class PortalService {
     ready_.wait(lock, [this] { return started_; });
   }
   ~PortalService() {
-    // Through the loop's own context: a quit sent before the loop runs would be lost, and the
-    // thread would never end.
-    g_main_context_invoke(
-        context_,
-        [](gpointer loop) -> gboolean {
-          g_main_loop_quit(static_cast<GMainLoop*>(loop));
-          return G_SOURCE_REMOVE;
-        },
-        loop_);
+    // Through the loop's own context: a quit sent before the loop runs would be lost.
+    g_main_context_invoke(g_main_loop_get_context(loop_), Quit, loop_);
     thread_.join();
   }
   PortalService(const PortalService&) = delete;
@@ -131,10 +124,13 @@ class PortalService {
   GDBusConnection* Connection() const { return bus_; }
 
  private:
+  static gboolean Quit(gpointer loop) {
+    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+    return G_SOURCE_REMOVE;
+  }
   void Serve(const std::string& address, const Setup& setup) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
-    context_ = context;
     loop_ = g_main_loop_new(context, FALSE);
     bus_ = g_dbus_connection_new_for_address_sync(
         address.c_str(),
@@ -176,7 +172,6 @@ class PortalService {
   }
 
   std::thread thread_;
-  GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
   GDBusConnection* bus_ = nullptr;
   std::mutex mutex_;
