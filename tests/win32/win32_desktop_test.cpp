@@ -14,6 +14,7 @@
 
 #include "engine/BitmapData.h"
 #include "platform/Backends.h"
+#include "platform/PixelRows.h"
 #include "platform/win32/Win32Desktop.h"
 #include "tests/support/Pattern.h"
 #include "tests/win32/TestWindow.h"
@@ -28,7 +29,7 @@ using testkit::PumpUntil;
 using testkit::Win32TestWindow;
 
 uint32_t RgbAt(const uint8_t* bits, int32_t lineBytes, int32_t height, int x, int y) {
-  const uint8_t* p = bits + static_cast<ptrdiff_t>(height - 1 - y) * lineBytes + 3 * x;
+  const uint8_t* p = platform::PixelFromTop(bits, height, lineBytes, x, y);
   return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
 }
 
