@@ -211,8 +211,7 @@ bool WaylandDesktop::BindHotKeys(std::string& error) {
 }
 
 bool WaylandDesktop::RegisterHotKey(const std::string& name, Key key) {
-  const int number = FunctionKeyNumber(key);
-  if (number < 1 || number > 24 || !shortcuts_.Available()) return false;
+  if (FunctionKeyNumber(key) == 0 || !shortcuts_.Available()) return false;
   hotKeys_[name] = key;
   std::string error;
   if (BindHotKeys(error)) return true;
