@@ -16,13 +16,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-wayland)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, xdg-desktop-portal")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
-# The release date comes from the AppStream metadata, so the two cannot disagree, and a version
-# without a release entry there stops the configuration instead of shipping stale metadata.
-set(_ostrane_metainfo "${PROJECT_SOURCE_DIR}/app/org.example.ostrane.metainfo.xml")
-file(STRINGS "${_ostrane_metainfo}" _ostrane_release
-     REGEX "<release version=\"${PROJECT_VERSION}\" date=\"[0-9]+-[0-9]+-[0-9]+\"")
-if(NOT _ostrane_release MATCHES "date=\"([0-9]+)-([0-9]+)-([0-9]+)\"")
-  message(FATAL_ERROR "${_ostrane_metainfo} has no <release> of version ${PROJECT_VERSION}")
+# The changelog's date is the release's, as the AppStream metadata gives it.
+if(NOT OSTRANE_RELEASE_DATE MATCHES "^([0-9]+)-([0-9]+)-([0-9]+)$")
+  message(FATAL_ERROR "OSTRANE_RELEASE_DATE is not of the form YYYY-MM-DD: ${OSTRANE_RELEASE_DATE}")
 endif()
 # Days since 1970-01-01 of the proleptic Gregorian date, for string(TIMESTAMP), which formats
 # only the current time or SOURCE_DATE_EPOCH.

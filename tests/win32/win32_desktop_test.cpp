@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/BitmapData.h"
+#include "ostrane/Version.h"
 #include "platform/Backends.h"
 #include "platform/PixelRows.h"
 #include "platform/win32/Win32Desktop.h"
@@ -156,8 +157,8 @@ TEST(ShellOpen, WebAndMailAddressesReachTheDesktopsHandler) {
   ASSERT_TRUE(owner.Ok());
   Win32Desktop desktop;
   desktop.SetOwnerWindow(owner.Native());
-  const std::string page = "https://ostrane.example.org/help?from=about&v=1.4";
-  const std::string mail = "mailto:support@ostrane.example.org";
+  const std::string page = OSTRANE_HOME_PAGE "help?from=about&v=" OSTRANE_VERSION;
+  const std::string mail = "mailto:" OSTRANE_SUPPORT_MAIL;
   EXPECT_TRUE(desktop.ShellOpen(page));
   ASSERT_TRUE(PumpUntil([&] { return RecordedLines(log).size() >= 1; }, 20000))
       << "the stand-in browser was not started";
