@@ -19,7 +19,7 @@
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
 #include "engine/Search.h"
-#include "platform/x11/PixelConvert.h"
+#include "platform/PixelRows.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/PrivateX.h"
 #include "tests/support/TestWindow.h"
@@ -170,7 +170,7 @@ void FrameCopy(benchmark::State& state, int w, int h, bool wayland) {
 #endif
     } else {
       for (int y = 0; y < h; ++y)
-        platform::x11::ConvertBgrxRow(
+        platform::ConvertBgrxRow(
             frame.data() + static_cast<size_t>(y) * 4 * w,
             bitmap.Bits + static_cast<ptrdiff_t>(h - 1 - y) * bitmap.LineBytes, w);
     }

@@ -16,13 +16,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-wayland)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, xdg-desktop-portal")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
-# The release date comes from the AppStream metadata, so the two cannot disagree, and a version
-# without a release entry there stops the configuration instead of shipping stale metadata.
-set(_ostrane_metainfo "${PROJECT_SOURCE_DIR}/app/org.example.ostrane.metainfo.xml")
-file(STRINGS "${_ostrane_metainfo}" _ostrane_release
-     REGEX "<release version=\"${PROJECT_VERSION}\" date=\"[0-9]+-[0-9]+-[0-9]+\"")
-if(NOT _ostrane_release MATCHES "date=\"([0-9]+)-([0-9]+)-([0-9]+)\"")
-  message(FATAL_ERROR "${_ostrane_metainfo} has no <release> of version ${PROJECT_VERSION}")
+# The changelog's date is the release's, as the AppStream metadata and the manual page give it.
+if(NOT OSTRANE_RELEASE_DATE MATCHES "^([0-9]+)-([0-9]+)-([0-9]+)$")
+  message(FATAL_ERROR "OSTRANE_RELEASE_DATE is not of the form YYYY-MM-DD: ${OSTRANE_RELEASE_DATE}")
 endif()
 # Days since 1970-01-01 of the proleptic Gregorian date, for string(TIMESTAMP), which formats
 # only the current time or SOURCE_DATE_EPOCH.
@@ -45,15 +41,27 @@ set(ENV{SOURCE_DATE_EPOCH} ${_epoch})
 string(TIMESTAMP _ostrane_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${_saved_epoch}")
 
+# The copyright file in Debian's machine-readable form, its holder and text taken from LICENSE:
+# the text after the copyright line, each line indented by one space and empty ones written ".".
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _ostrane_license)
+if(NOT _ostrane_license MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.*)$")
+  message(FATAL_ERROR "LICENSE has no copyright line followed by the licence's text")
+endif()
+set(_ostrane_holder "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" _ostrane_terms)
+string(REPLACE "\n\n" "\n.\n" _ostrane_terms "${_ostrane_terms}")
+string(REPLACE "\n" "\n " _ostrane_terms "${_ostrane_terms}")
 set(_ostrane_doc "${PROJECT_BINARY_DIR}/package-doc")
 file(CONFIGURE OUTPUT "${_ostrane_doc}/copyright" CONTENT
-"Ostrane
-Home page: ${CPACK_PACKAGE_HOMEPAGE_URL}
-Contact: ${CPACK_PACKAGE_CONTACT}
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: Ostrane
+Upstream-Contact: ${CPACK_PACKAGE_CONTACT}
+Source: ${CPACK_PACKAGE_HOMEPAGE_URL}
 
-Copyright (C) 2026 The Ostrane project
-
-Every file of this package is the work of the Ostrane project. All rights reserved.
+Files: *
+Copyright: ${_ostrane_holder}
+License: Expat
+ ${_ostrane_terms}
 ")
 file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/changelog.Debian" CONTENT
 "ostrane (${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}) stable; urgency=medium

@@ -32,6 +32,13 @@ if(EXISTS "${QT6_INSTALL_PREFIX}/licenses")
 else()
   message(WARNING "Qt's licence texts are missing from ${QT6_INSTALL_PREFIX}/licenses")
 endif()
+# The program's own licence beside Qt's, with Windows line ends; the installer shows it too (CPack's
+# default is a placeholder saying that there is no licence).
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _ostrane_license)
+string(REPLACE "\n" "\r\n" _ostrane_license "${_ostrane_license}")
+file(WRITE "${PROJECT_BINARY_DIR}/LICENSE.txt" "${_ostrane_license}")
+install(FILES "${PROJECT_BINARY_DIR}/LICENSE.txt" DESTINATION licenses/Ostrane)
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_BINARY_DIR}/LICENSE.txt")
 configure_file(${PROJECT_SOURCE_DIR}/app/windows/README.txt.in ${PROJECT_BINARY_DIR}/README.txt @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
 

@@ -4,8 +4,8 @@
 set(CPACK_PACKAGE_NAME ostrane)
 set(CPACK_PACKAGE_VENDOR "The Ostrane project")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Ostrane developers <support@ostrane.example.org>")
-set(CPACK_PACKAGE_HOMEPAGE_URL "https://ostrane.example.org/")
+set(CPACK_PACKAGE_CONTACT "Ostrane developers <${OSTRANE_SUPPORT_MAIL}>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${OSTRANE_HOME_PAGE}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Click a picture wherever it shows up on the screen")
 # Lines of at most 72 characters: Debian shows them indented in an 80-column terminal.
 set(CPACK_PACKAGE_DESCRIPTION

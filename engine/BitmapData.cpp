@@ -55,11 +55,11 @@ template <typename RowMatch>
 bool MatchRows(const TBDBitmapData& haystack, const TBDBitmapData& needle, int32_t x, int32_t y,
                RowMatch rowMatch) {
   if (!NeedleFitsAt(haystack, needle, x, y)) return false;
-  const int32_t firstRow = haystack.Height - needle.Height - y;
   for (int32_t r = 0; r < needle.Height; ++r) {
-    const uint8_t* h =
-        haystack.Bits + static_cast<ptrdiff_t>(firstRow + r) * haystack.LineBytes + 3 * x;
-    const uint8_t* n = needle.Bits + static_cast<ptrdiff_t>(r) * needle.LineBytes;
+    const uint8_t* h = platform::PixelFromTop<const uint8_t>(haystack.Bits, haystack.Height,
+                                                             haystack.LineBytes, x, y + r);
+    const uint8_t* n =
+        platform::RowFromTop<const uint8_t>(needle.Bits, needle.Height, needle.LineBytes, r);
     if (!rowMatch(h, n)) return false;
   }
   return true;

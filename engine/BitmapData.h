@@ -8,6 +8,7 @@
 #include "engine/Types.h"
 #include "engine/search/Options.h"
 #include "platform/Desktop.h"
+#include "platform/PixelRows.h"
 
 namespace ostrane {
 
@@ -71,11 +72,11 @@ class TBDBitmapData {
 
   // The pixel at column x, row y counted from the top. No bounds check.
   Pixel PixelAt(int32_t x, int32_t y) const {
-    const uint8_t* p = Bits + static_cast<ptrdiff_t>(Height - 1 - y) * LineBytes + 3 * x;
+    const uint8_t* p = platform::PixelFromTop(Bits, Height, LineBytes, x, y);
     return MakePixel(p[2], p[1], p[0]);
   }
   void SetPixel(int32_t x, int32_t y, Pixel value) {
-    uint8_t* p = Bits + static_cast<ptrdiff_t>(Height - 1 - y) * LineBytes + 3 * x;
+    uint8_t* p = platform::PixelFromTop(Bits, Height, LineBytes, x, y);
     p[0] = BlueOf(value);
     p[1] = GreenOf(value);
     p[2] = RedOf(value);

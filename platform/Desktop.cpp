@@ -13,11 +13,16 @@ Desktop* g_active = nullptr;
 
 ScreenArea PrepareCapture(const ScreenSize& screen, int32_t x, int32_t y, int32_t w, int32_t h,
                           uint8_t* bits, int32_t lineBytes) {
+  return PrepareCapture(ScreenArea{0, 0, screen.Width, screen.Height}, x, y, w, h, bits, lineBytes);
+}
+
+ScreenArea PrepareCapture(const ScreenArea& bounds, int32_t x, int32_t y, int32_t w, int32_t h,
+                          uint8_t* bits, int32_t lineBytes) {
   // 64-bit bounds: x + w and the like overflow 32 bits for rectangles far off the screen.
-  const int64_t x0 = std::max<int64_t>(x, 0);
-  const int64_t y0 = std::max<int64_t>(y, 0);
-  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, screen.Width);
-  const int64_t y1 = std::min<int64_t>(int64_t{y} + h, screen.Height);
+  const int64_t x0 = std::max<int64_t>(x, bounds.X);
+  const int64_t y0 = std::max<int64_t>(y, bounds.Y);
+  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, int64_t{bounds.X} + bounds.Width);
+  const int64_t y1 = std::min<int64_t>(int64_t{y} + h, int64_t{bounds.Y} + bounds.Height);
   const bool inside = x0 == x && y0 == y && x1 == int64_t{x} + w && y1 == int64_t{y} + h;
   if (!inside) {
     std::memset(bits, 0, static_cast<size_t>(lineBytes) * static_cast<size_t>(h));

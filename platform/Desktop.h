@@ -58,12 +58,17 @@ enum class Key : int32_t {
 };
 // clang-format on
 
+// The one place that knows which keys are function keys: backends map numbers 1..24 to their
+// own codes and take anything else as no key.
+constexpr int kFunctionKeyCount = 24;
 // The function key with number n (1..24); Key::NoKey for any other n.
-constexpr Key FunctionKey(int n) {
-  return n >= 1 && n <= 24 ? static_cast<Key>(n) : Key::NoKey;
+constexpr Key FunctionKey(int64_t n) {
+  return n >= 1 && n <= kFunctionKeyCount ? static_cast<Key>(n) : Key::NoKey;
 }
+// The number of a function key (1..24); 0 for Key::NoKey and for any value that names no key.
 constexpr int FunctionKeyNumber(Key key) {
-  return static_cast<int>(key);
+  const auto n = static_cast<int32_t>(key);
+  return n >= 1 && n <= kFunctionKeyCount ? n : 0;
 }
 
 // What a backend needs from the program's event loop to deliver its own events: the user
@@ -186,6 +191,10 @@ struct ScreenArea {
   int32_t Height = 0;
 };
 ScreenArea PrepareCapture(const ScreenSize& screen, int32_t x, int32_t y, int32_t w, int32_t h,
+                          uint8_t* bits, int32_t lineBytes);
+// The same for a screen that need not begin at (0, 0): `bounds` in the rectangle's coordinates
+// (on Windows all monitors together, which may reach left of and above the primary one).
+ScreenArea PrepareCapture(const ScreenArea& bounds, int32_t x, int32_t y, int32_t w, int32_t h,
                           uint8_t* bits, int32_t lineBytes);
 
 // A frame of the whole screen read through Capture: for backends without a faster way.

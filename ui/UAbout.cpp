@@ -4,9 +4,9 @@
 #include <QMouseEvent>
 #include <QScreen>
 
+#include "ostrane/Version.h"
 #include "platform/Desktop.h"
 #include "ui/Application.h"
-#include "ui/Version.h"
 
 namespace ostrane::ui {
 

@@ -5,10 +5,12 @@
 #include <QLabel>
 #include <functional>
 
+#include "ostrane/Version.h"
+
 namespace ostrane::ui {
 
-inline constexpr const char* kHomePage = "https://ostrane.example.org/";
-inline constexpr const char* kSupportMail = "support@ostrane.example.org";
+inline constexpr const char* kHomePage = OSTRANE_HOME_PAGE;
+inline constexpr const char* kSupportMail = OSTRANE_SUPPORT_MAIL;
 inline constexpr const char* kCopyright = "Copyright (C) 2026 The Ostrane project";
 
 // Ask the desktop's default handler to open the home page, or a new mail to the support

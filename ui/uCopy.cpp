@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/Desktop.h"
+#include "platform/PixelRows.h"
 #include "ui/Timer.h"
 #include "ui/uMain.h"
 
@@ -136,8 +137,7 @@ void TfmCopy::Timer1Timer() {
   }
   QImage picture(frame.Width, frame.Height, QImage::Format_RGB32);
   for (int32_t y = 0; y < frame.Height; ++y) {
-    const uint8_t* in =
-        frame.Bits.data() + static_cast<size_t>(frame.Height - 1 - y) * frame.LineBytes;
+    const uint8_t* in = platform::RowFromTop(frame.Bits.data(), frame.Height, frame.LineBytes, y);
     auto* out = reinterpret_cast<QRgb*>(picture.scanLine(y));
     for (int32_t x = 0; x < frame.Width; ++x)
       out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);

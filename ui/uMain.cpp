@@ -14,13 +14,13 @@
 #include "engine/BitmapData.h"
 #include "engine/ClickPass.h"
 #include "engine/Types.h"
+#include "ostrane/Version.h"
 #include "platform/Desktop.h"
 #include "ui/Application.h"
 #include "ui/DesktopGlue.h"
 #include "ui/TextToInt.h"
 #include "ui/Timer.h"
 #include "ui/UAbout.h"
-#include "ui/Version.h"
 #include "ui/uCopy.h"
 
 namespace ostrane::ui {

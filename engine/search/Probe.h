@@ -9,15 +9,16 @@
 
 #include "engine/BitmapData.h"
 #include "engine/simd/Kernels.h"
+#include "platform/PixelRows.h"
 
 namespace ostrane::search {
 
 inline const uint8_t* RowFromTop(const TBDBitmapData& b, int32_t y) {
-  return b.Bits + static_cast<ptrdiff_t>(b.Height - 1 - y) * b.LineBytes;
+  return platform::RowFromTop<const uint8_t>(b.Bits, b.Height, b.LineBytes, y);
 }
 
 inline const uint8_t* PixelPtr(const TBDBitmapData& b, int32_t x, int32_t y) {
-  return RowFromTop(b, y) + 3 * static_cast<ptrdiff_t>(x);
+  return platform::PixelFromTop<const uint8_t>(b.Bits, b.Height, b.LineBytes, x, y);
 }
 
 // Either range type: only the first three bytes of lo and hi are read.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/PixelRows.h"
+
 namespace ostrane::platform {
 
 MemoryDesktop::MemoryDesktop(int32_t width, int32_t height, uint32_t fill)
@@ -35,7 +37,7 @@ CaptureResult MemoryDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h,
   if (armed && FailCopy) return CaptureResult::CopyFailed;
   if (armed && FailRead) return CaptureResult::ReadFailed;
   for (int32_t row = 0; row < h; ++row) {
-    uint8_t* out = bits + static_cast<ptrdiff_t>(h - 1 - row) * lineBytes;
+    uint8_t* out = RowFromTop(bits, h, lineBytes, row);
     std::memset(out, 0, static_cast<size_t>(lineBytes));
     const int64_t sy = int64_t{y} + row;
     for (int32_t col = 0; col < w; ++col) {

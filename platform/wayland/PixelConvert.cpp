@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/Desktop.h"
+#include "platform/PixelRows.h"
 
 namespace ostrane::platform::wayland {
 
@@ -12,7 +13,7 @@ namespace {
 
 using RowFn = void (*)(const uint8_t* src, uint8_t* dst, int32_t pixels);
 
-// The byte offsets are constants so that the compiler can vectorise each loop.
+// The layouts without a vector converter of their own; the byte offsets are constants.
 template <int Blue, int Green, int Red>
 void ConvertRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
   for (int32_t i = 0; i < pixels; ++i, src += 4, dst += 3) {
@@ -24,9 +25,9 @@ void ConvertRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
 
 RowFn RowConverter(PixelFormat format) {
   switch (format) {
-    case PixelFormat::Bgrx:
+    case PixelFormat::Bgrx:  // what mutter sends
     case PixelFormat::Bgra:
-      return ConvertRow<0, 1, 2>;
+      return ConvertBgrxRow;
     case PixelFormat::Rgbx:
     case PixelFormat::Rgba:
       return ConvertRow<2, 1, 0>;
@@ -59,8 +60,7 @@ bool CopyRect(const FrameView& frame, int32_t x, int32_t y, int32_t w, int32_t h
   for (int64_t row = area.Y; row < int64_t{area.Y} + area.Height; ++row) {
     const uint8_t* src = frame.Pixels + row * frame.Stride + 4 * int64_t{area.X};
     // Row `row` of the frame is row (row - y) of the rectangle, counted from its top.
-    uint8_t* dst = bits + (int64_t{h} - 1 - (row - y)) * lineBytes + 3 * (int64_t{area.X} - x);
-    convert(src, dst, area.Width);
+    convert(src, PixelFromTop(bits, h, lineBytes, int64_t{area.X} - x, row - y), area.Width);
   }
   return true;
 }

@@ -217,7 +217,7 @@ std::vector<bool> WaylandDesktop::RegisterHotKeys(const std::vector<HotKey>& key
   std::vector<bool> registered(keys.size(), false);
   if (!shortcuts_.Available()) return registered;
   for (const HotKey& key : keys)
-    if (FunctionKey(FunctionKeyNumber(key.Code)) != Key::NoKey) hotKeys_[key.Name] = key.Code;
+    if (FunctionKeyNumber(key.Code) != 0) hotKeys_[key.Name] = key.Code;
   if (hotKeys_.empty()) return registered;
   std::vector<std::pair<std::string, std::string>> shortcuts;
   for (const auto& [name, key] : hotKeys_)

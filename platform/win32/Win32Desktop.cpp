@@ -17,6 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/PixelRows.h"
+
 namespace ostrane::platform::win32 {
 
 namespace {
@@ -92,20 +94,23 @@ int64_t DibLineBytes(int32_t width) {
   return RowBytes(width);
 }
 
-// What of a w x h picture is copied from the screen: `width` x `height` pixels from (fromX,
-// fromY) of the source, placed at (toX, toY) of the picture. The rest of the picture is black.
-struct CopyArea {
-  int32_t fromX = 0, fromY = 0;
-  int32_t toX = 0, toY = 0;
-  int32_t width = 0, height = 0;
+// Where the copied pixels go: a picture of `height` rows of `lineBytes` bytes, bottom row
+// first, of which the copy fills the rows from `top` (counted from the top) on, from column
+// `column`.
+struct Destination {
+  uint8_t* bits = nullptr;
+  int32_t lineBytes = 0;
+  int32_t height = 0;
+  int32_t column = 0;
+  int32_t top = 0;
 };
 
-// Copies the area from `source` into a w x h bitmap compatible with `source` and reads it out
-// as bottom-up 24-bit rows of `lineBytes` bytes into `bits`. The bitmap is deselected before
-// the result of the copy is looked at; every object taken here is released on return (the
-// memory context first, then the bitmap).
-CaptureResult CopyAndRead(HDC source, const CopyArea& area, int32_t w, int32_t h, bool stretch,
-                          uint8_t* bits, int32_t lineBytes) {
+// Copies the `source` area of w x h pixels with top-left corner (fromX, fromY), which lies on
+// the screen, into a bitmap compatible with `source` and reads it out as 24-bit rows into `to`.
+// The bitmap is deselected before the result of the copy is looked at; every object taken here
+// is released on return (the memory context first, then the bitmap).
+CaptureResult CopyAndRead(HDC source, int32_t fromX, int32_t fromY, int32_t w, int32_t h,
+                          bool stretch, const Destination& to) {
   GdiBitmap bitmap;
   MemoryContext memory(CreateCompatibleDC(source));
   if (!memory.get()) return CaptureResult::CopyFailed;
@@ -117,18 +122,8 @@ CaptureResult CopyAndRead(HDC source, const CopyArea& area, int32_t w, int32_t h
   {
     Selection selection(memory.get(), bitmap.get());
     if (!selection.Ok()) return CaptureResult::CopyFailed;
-    // A new bitmap's contents are undefined; what lies beyond the screen's edges reads as black.
-    PatBlt(memory.get(), 0, 0, w, h, BLACKNESS);
-    const CopyArea& a = area;
-    if (a.width <= 0 || a.height <= 0) {
-      copied = TRUE;  // nothing of the screen lies in the rectangle
-    } else if (stretch) {
-      copied = StretchBlt(memory.get(), a.toX, a.toY, a.width, a.height, source, a.fromX, a.fromY,
-                          a.width, a.height, SRCCOPY);
-    } else {
-      copied =
-          BitBlt(memory.get(), a.toX, a.toY, a.width, a.height, source, a.fromX, a.fromY, SRCCOPY);
-    }
+    copied = stretch ? StretchBlt(memory.get(), 0, 0, w, h, source, fromX, fromY, w, h, SRCCOPY)
+                     : BitBlt(memory.get(), 0, 0, w, h, source, fromX, fromY, SRCCOPY);
   }
   if (!copied) return CaptureResult::CopyFailed;
 
@@ -144,12 +139,12 @@ CaptureResult CopyAndRead(HDC source, const CopyArea& area, int32_t w, int32_t h
   const int64_t dibLine = DibLineBytes(w);
   const auto rows = static_cast<UINT>(h);
   int lines = 0;
-  if (lineBytes == dibLine) {
-    lines = GetDIBits(source, bitmap.get(), 0, rows, bits, &info, DIB_RGB_COLORS);
+  if (to.lineBytes == dibLine && to.column == 0 && to.top == 0 && to.height == h) {
+    lines = GetDIBits(source, bitmap.get(), 0, rows, to.bits, &info, DIB_RGB_COLORS);
   } else {
-    // Rows of another length than the bitmap's own: read into a buffer of the bitmap's layout
-    // and copy row by row, so that the caller's buffer is never overrun.
-    if (int64_t{lineBytes} < 3 * int64_t{w}) return CaptureResult::ReadFailed;
+    // Rows of another length than the bitmap's own, or a part of the picture: read into a
+    // buffer of the bitmap's layout and copy the pixels row by row, so that the caller's buffer
+    // is never overrun and what lies beside the part keeps its black.
     std::vector<uint8_t> buffer;
     try {
       buffer.resize(static_cast<size_t>(dibLine) * static_cast<size_t>(h));
@@ -157,10 +152,9 @@ CaptureResult CopyAndRead(HDC source, const CopyArea& area, int32_t w, int32_t h
       return CaptureResult::ReadFailed;
     }
     lines = GetDIBits(source, bitmap.get(), 0, rows, buffer.data(), &info, DIB_RGB_COLORS);
-    const auto rowBytes = static_cast<size_t>(std::min<int64_t>(dibLine, lineBytes));
     for (int32_t r = 0; r < h && lines == h; ++r) {
-      std::memcpy(bits + static_cast<ptrdiff_t>(r) * lineBytes,
-                  buffer.data() + static_cast<ptrdiff_t>(r) * dibLine, rowBytes);
+      std::memcpy(PixelFromTop(to.bits, to.height, to.lineBytes, to.column, to.top + r),
+                  RowFromTop(buffer.data(), h, dibLine, r), 3 * static_cast<size_t>(w));
     }
   }
   // Fewer rows than asked for would leave part of the picture unread.
@@ -181,12 +175,12 @@ bool DecodeHotKeyMessage(uint32_t message, intptr_t lParam, int32_t& virtualKey)
 
 int32_t VirtualKeyOf(Key key) {
   const int n = FunctionKeyNumber(key);
-  return n >= 1 && n <= 24 ? VK_F1 + (n - 1) : 0;
+  return n != 0 ? VK_F1 + (n - 1) : 0;
 }
 
+// VK_F1..VK_F24 are consecutive codes.
 Key KeyOfVirtualKey(int32_t virtualKey) {
-  return virtualKey >= VK_F1 && virtualKey <= VK_F24 ? FunctionKey(virtualKey - VK_F1 + 1)
-                                                     : Key::NoKey;
+  return FunctionKey(int64_t{virtualKey} - VK_F1 + 1);
 }
 
 Win32Desktop::~Win32Desktop() {
@@ -199,28 +193,22 @@ ScreenSize Win32Desktop::GetScreenSize() {
 
 CaptureResult Win32Desktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
                                     int32_t lineBytes) {
-  if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
+  // Rows too short for the pixels are refused before anything is written.
+  if (w <= 0 || h <= 0 || !bits || int64_t{lineBytes} < 3 * int64_t{w})
+    return CaptureResult::ReadFailed;
   // A copy reaching past the screen's edges may bring back nothing at all, so only the part on
   // the screen (all monitors together) is copied.
-  const int64_t left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int64_t top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const int64_t right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const int64_t bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  const int64_t x0 = std::max<int64_t>(x, left), y0 = std::max<int64_t>(y, top);
-  const int64_t x1 = std::min<int64_t>(int64_t{x} + w, right);
-  const int64_t y1 = std::min<int64_t>(int64_t{y} + h, bottom);
-  CopyArea area;
-  area.fromX = static_cast<int32_t>(x0);
-  area.fromY = static_cast<int32_t>(y0);
-  area.toX = static_cast<int32_t>(x0 - x);
-  area.toY = static_cast<int32_t>(y0 - y);
-  area.width = static_cast<int32_t>(std::max<int64_t>(x1 - x0, 0));
-  area.height = static_cast<int32_t>(std::max<int64_t>(y1 - y0, 0));
+  const ScreenArea screen{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                          GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                          GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  const ScreenArea area = PrepareCapture(screen, x, y, w, h, bits, lineBytes);
+  if (area.Width == 0) return CaptureResult::Ok;
 
   const HWND desktop = GetDesktopWindow();
-  WindowContext screen(desktop, GetWindowDC(desktop));
-  if (!screen.get()) return CaptureResult::CopyFailed;
-  return CopyAndRead(screen.get(), area, w, h, false, bits, lineBytes);
+  WindowContext context(desktop, GetWindowDC(desktop));
+  if (!context.get()) return CaptureResult::CopyFailed;
+  return CopyAndRead(context.get(), area.X, area.Y, area.Width, area.Height, false,
+                     {bits, lineBytes, h, area.X - x, area.Y - y});
 }
 
 bool Win32Desktop::CaptureFrame(Frame& frame) {
@@ -230,11 +218,9 @@ bool Win32Desktop::CaptureFrame(Frame& frame) {
   WindowContext screen(nullptr, GetDC(nullptr));
   if (!screen.get()) return false;
   std::vector<uint8_t> bits(static_cast<size_t>(lineBytes) * static_cast<size_t>(size.Height));
-  CopyArea area;
-  area.width = size.Width;
-  area.height = size.Height;
-  if (CopyAndRead(screen.get(), area, size.Width, size.Height, true, bits.data(),
-                  static_cast<int32_t>(lineBytes)) != CaptureResult::Ok) {
+  if (CopyAndRead(screen.get(), 0, 0, size.Width, size.Height, true,
+                  {bits.data(), static_cast<int32_t>(lineBytes), size.Height, 0, 0}) !=
+      CaptureResult::Ok) {
     return false;
   }
   frame.Width = size.Width;
@@ -278,26 +264,40 @@ uint16_t Win32Desktop::AddGlobalAtom(const std::string& name) {
   return GlobalAddAtomA(name.c_str());
 }
 
+// The atom names the registration. The session's atom table holds a reference for every
+// GlobalAddAtomA until the program ends, and longer on a shared session, so each path that does
+// not keep the registration gives its reference back at once.
 bool Win32Desktop::RegisterHotKey(const std::string& name, Key key) {
   UnregisterHotKey(name);
   const int32_t virtualKey = VirtualKeyOf(key);
-  const int32_t atom = AddGlobalAtom(name);
-  if (virtualKey == 0 || atom == 0) return false;
-  if (!::RegisterHotKey(AsWindow(owner_), atom, 0, static_cast<UINT>(virtualKey))) return false;
+  if (virtualKey == 0) return false;
+  const uint16_t atom = AddGlobalAtom(name);
+  if (atom == 0) return false;
+  if (!::RegisterHotKey(AsWindow(owner_), atom, 0, static_cast<UINT>(virtualKey))) {
+    const DWORD error = GetLastError();  // why the key was refused, for the caller to read
+    GlobalDeleteAtom(atom);
+    SetLastError(error);
+    return false;
+  }
   registered_[name] = atom;
   return true;
+}
+
+void Win32Desktop::Release(int32_t atom) {
+  ::UnregisterHotKey(AsWindow(owner_), atom);
+  GlobalDeleteAtom(static_cast<ATOM>(atom));
 }
 
 void Win32Desktop::UnregisterHotKey(const std::string& name) {
   auto it = registered_.find(name);
   if (it == registered_.end()) return;
-  ::UnregisterHotKey(AsWindow(owner_), it->second);
+  Release(it->second);
   registered_.erase(it);
 }
 
 void Win32Desktop::UnregisterAll() {
   for (const auto& [name, atom] : registered_)
-    ::UnregisterHotKey(AsWindow(owner_), atom);
+    Release(atom);
   registered_.clear();
 }
 

@@ -47,6 +47,7 @@ class Win32Desktop : public Desktop {
   void SetOwnerWindow(uintptr_t nativeWindow) override;
   uintptr_t OwnerWindow() const { return owner_; }
   // The global atom of a name, the same for the same name; 0 for a name it cannot be made of.
+  // Each call takes a reference in the session's atom table, given back with GlobalDeleteAtom.
   uint16_t AddGlobalAtom(const std::string& name);
   // The key is registered for the owner window under the global atom of `name`.
   bool RegisterHotKey(const std::string& name, Key key) override;
@@ -62,13 +63,15 @@ class Win32Desktop : public Desktop {
   bool HandleNativeMessage(const void* message);
 
  private:
+  // Gives up a registered key and its atom's reference.
+  void Release(int32_t atom);
   void UnregisterAll();
 
   uintptr_t owner_ = 0;
   bool joined_ = false;
   std::function<void(Key)> handler_;
-  // Atoms registered for the owner window, by name; released when the owner changes and when
-  // the desktop goes away.
+  // Atoms registered for the owner window, by name; released (the key and the atom) when the
+  // owner changes and when the desktop goes away.
   std::map<std::string, int32_t> registered_;
 };
 

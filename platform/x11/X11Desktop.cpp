@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "concurrency/WorkShare.h"
-#include "platform/x11/PixelConvert.h"
+#include "platform/PixelRows.h"
 #include "platform/x11/X11Error.h"
 
 namespace ostrane::platform::x11 {
@@ -103,9 +103,7 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
       for (int r = r0; r < r1; ++r) {
         const auto* src = reinterpret_cast<const uint8_t*>(image->data) +
                           static_cast<ptrdiff_t>(r) * image->bytes_per_line;
-        uint8_t* dst =
-            bits + static_cast<ptrdiff_t>(outHeight - 1 - (topRow + r)) * lineBytes + 3 * col;
-        ConvertBgrxRow(src, dst, w);
+        ConvertBgrxRow(src, PixelFromTop(bits, outHeight, lineBytes, col, topRow + r), w);
       }
     };
     // The conversion is bound by memory traffic, which a second core nearly doubles; small
@@ -123,8 +121,7 @@ bool ConvertInto(XImage* image, uint8_t* bits, int32_t lineBytes, int32_t outHei
   }
   const Channel red(image->red_mask), green(image->green_mask), blue(image->blue_mask);
   for (int r = 0; r < h; ++r) {
-    uint8_t* dst =
-        bits + static_cast<ptrdiff_t>(outHeight - 1 - (topRow + r)) * lineBytes + 3 * col;
+    uint8_t* dst = PixelFromTop(bits, outHeight, lineBytes, col, topRow + r);
     for (int c = 0; c < w; ++c, dst += 3) {
       const unsigned long p = XGetPixel(image, c, r);
       dst[0] = blue.Extract(p);

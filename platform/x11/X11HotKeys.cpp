@@ -19,7 +19,7 @@ namespace {
 // The keysym of a key this backend can grab; NoSymbol for any other.
 KeySym KeySymFor(Key key) {
   const int n = FunctionKeyNumber(key);
-  return n >= 1 && n <= 24 ? XK_F1 + static_cast<KeySym>(n - 1) : NoSymbol;
+  return n != 0 ? XK_F1 + static_cast<KeySym>(n - 1) : NoSymbol;
 }
 
 // The modifier bits that keys with `keysym` are bound to in the current modifier map.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/PixelRows.h"
 
 namespace ostrane::testkit {
 
@@ -35,7 +36,7 @@ inline std::optional<platform::ScreenSize> ParseScreenSize(const std::string& te
 
 // The colour of the pixel at column x, row y from the top, of rows stored bottom row first.
 inline uint32_t RgbAt(const uint8_t* bits, int32_t lineBytes, int32_t height, int x, int y) {
-  const uint8_t* p = bits + static_cast<ptrdiff_t>(height - 1 - y) * lineBytes + 3 * x;
+  const uint8_t* p = platform::PixelFromTop(bits, height, lineBytes, x, y);
   return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
 }
 

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "ostrane/Version.h"
+
 namespace ostrane::ui::testkit {
 
 namespace {
@@ -117,7 +119,7 @@ bool ProgramDriver::WaitForWindow(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < deadline && Alive()) {
     std::string info;
-    if (FILE* pipe = popen("xwininfo -name 'Ostrane 1.4' 2>/dev/null", "r")) {
+    if (FILE* pipe = popen("xwininfo -name '" OSTRANE_TITLE "' 2>/dev/null", "r")) {
       char buffer[256];
       while (fgets(buffer, sizeof buffer, pipe))
         info += buffer;

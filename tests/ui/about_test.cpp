@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ostrane/Version.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "ui/UAbout.h"
 #include "ui/uMain.h"
@@ -43,7 +44,7 @@ TEST_F(AboutTest, LabelsAndLayout) {
     std::string text;
   };
   for (const Case& c :
-       {Case{box.Label1, {74, 11}, "Ostrane 1.4"}, Case{box.Label2, {63, 34}, kCopyright},
+       {Case{box.Label1, {74, 11}, OSTRANE_TITLE}, Case{box.Label2, {63, 34}, kCopyright},
         Case{box.Label4, {22, 65}, "Web: "}, Case{box.Label5, {64, 67}, kHomePage},
         Case{box.Label6, {22, 89}, "Email: "}, Case{box.Label7, {64, 91}, kSupportMail}}) {
     EXPECT_EQ(c.label->pos(), c.position) << c.text;
@@ -68,8 +69,8 @@ TEST_F(AboutTest, LinksOpenThroughTheDesktopAndABackgroundClickCloses) {
   QTest::mouseClick(box.Label5, Qt::LeftButton);
   QTest::mouseClick(box.Label7, Qt::LeftButton);
   ASSERT_EQ(desktop_.Opened.size(), 2u);
-  EXPECT_EQ(desktop_.Opened[0], "https://ostrane.example.org/");
-  EXPECT_EQ(desktop_.Opened[1], "mailto:support@ostrane.example.org");
+  EXPECT_EQ(desktop_.Opened[0], OSTRANE_HOME_PAGE);
+  EXPECT_EQ(desktop_.Opened[1], "mailto:" OSTRANE_SUPPORT_MAIL);
   EXPECT_TRUE(box.isVisible());
   QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_FALSE(box.isVisible());

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "engine/BitmapData.h"
+#include "ostrane/Version.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Timer.h"
-#include "ui/Version.h"
 #include "ui/uCopy.h"
 #include "ui/uMain.h"
 

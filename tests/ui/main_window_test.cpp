@@ -15,6 +15,7 @@
 
 #include "engine/BitmapData.h"
 #include "engine/Types.h"
+#include "ostrane/Version.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Application.h"
@@ -124,7 +125,7 @@ TEST_F(MainWindowTest, DesignGeometryTextsAndWindowKind) {
   EXPECT_FALSE(w().edLeft1->font().bold());
   EXPECT_EQ(w().edLeft1->font().family().toStdString(), "MS Sans Serif");
   EXPECT_EQ(w().btnStart->Glyph().size(), QSize(48, 48));
-  EXPECT_EQ(w().windowTitle().toStdString(), "Ostrane 1.4");
+  EXPECT_EQ(w().windowTitle().toStdString(), OSTRANE_TITLE);
   EXPECT_EQ(w().centralWidget()->size(), QSize(297, 324));
   EXPECT_EQ(w().minimumSize(), w().maximumSize());
   EXPECT_FALSE(w().windowFlags() & Qt::WindowMaximizeButtonHint);

@@ -5,8 +5,10 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "platform/PixelRows.h"
 #include "platform/wayland/PixelConvert.h"
 
 namespace ostrane::platform::wayland {
@@ -70,7 +72,7 @@ std::vector<uint8_t> Expected(int32_t width, int32_t height, int64_t x, int64_t 
       const int64_t c = x + i, r = y + j;
       if (c < 0 || r < 0 || c >= width || r >= height) continue;
       const Rgb colour = ColourAt(static_cast<int32_t>(c), static_cast<int32_t>(r));
-      uint8_t* p = out.data() + static_cast<size_t>(h - 1 - j) * lineBytes + 3 * i;
+      uint8_t* p = PixelFromTop(out.data(), h, lineBytes, i, j);
       p[0] = colour.B;
       p[1] = colour.G;
       p[2] = colour.R;
@@ -84,6 +86,7 @@ struct RectCase {
   int32_t X, Y, W, H;
 };
 
+// On a frame of 7 x 5 pixels.
 constexpr std::array<RectCase, 11> kRects = {{
     {"whole frame", 0, 0, 7, 5},
     {"one pixel", 3, 2, 1, 1},
@@ -98,22 +101,41 @@ constexpr std::array<RectCase, 11> kRects = {{
     {"negative start, long width", -3, 4, 20, 1},
 }};
 
+// On a frame of 41 x 3 pixels: rows long enough for the vector converter's 16-pixel steps, cut
+// where a step would reach past the frame or the rectangle.
+constexpr std::array<RectCase, 6> kWideRects = {{
+    {"whole frame", 0, 0, 41, 3},
+    {"two steps exactly", 0, 1, 32, 1},
+    {"odd start, two steps and one", 5, 0, 33, 3},
+    {"past the left, the row's end inside", -9, 0, 47, 2},
+    {"past both sides", -2, 1, 45, 2},
+    {"one step short of the end", 24, 2, 16, 1},
+}};
+
 TEST(CopyRect, EveryLayoutStrideAndRectangle) {
-  constexpr int32_t kWidth = 7, kHeight = 5;
-  // Tight rows, rows padded to a multiple of 16, and rows with an odd number of extra bytes.
-  constexpr std::array<int32_t, 3> kStrides = {4 * kWidth, 32, 4 * kWidth + 3};
-  for (const Layout& layout : kLayouts) {
-    for (int32_t stride : kStrides) {
-      TestFrame frame(layout, kWidth, kHeight, stride);
-      for (const RectCase& rect : kRects) {
-        for (int32_t pad : {0, 2}) {
-          SCOPED_TRACE(testing::Message()
-                       << "format " << static_cast<int>(layout.Format) << ", stride " << stride
-                       << ", " << rect.Name << ", padding " << pad);
-          const int32_t lineBytes = 3 * rect.W + pad;
-          std::vector<uint8_t> bits(static_cast<size_t>(lineBytes) * rect.H, 0x55);
-          ASSERT_TRUE(CopyRect(frame.View, rect.X, rect.Y, rect.W, rect.H, bits.data(), lineBytes));
-          EXPECT_EQ(bits, Expected(kWidth, kHeight, rect.X, rect.Y, rect.W, rect.H, lineBytes));
+  struct FrameCase {
+    int32_t Width, Height;
+    std::span<const RectCase> Rects;
+  };
+  const FrameCase frames[] = {{7, 5, kRects}, {41, 3, kWideRects}};
+  for (const FrameCase& size : frames) {
+    // Tight rows, rows padded to a multiple of 16, and rows with an odd number of extra bytes.
+    const int32_t strides[] = {4 * size.Width, (4 * size.Width + 15) / 16 * 16, 4 * size.Width + 3};
+    for (const Layout& layout : kLayouts) {
+      for (int32_t stride : strides) {
+        TestFrame frame(layout, size.Width, size.Height, stride);
+        for (const RectCase& rect : size.Rects) {
+          for (int32_t pad : {0, 2}) {
+            SCOPED_TRACE(testing::Message()
+                         << "format " << static_cast<int>(layout.Format) << ", frame " << size.Width
+                         << " wide, stride " << stride << ", " << rect.Name << ", padding " << pad);
+            const int32_t lineBytes = 3 * rect.W + pad;
+            std::vector<uint8_t> bits(static_cast<size_t>(lineBytes) * rect.H, 0x55);
+            ASSERT_TRUE(
+                CopyRect(frame.View, rect.X, rect.Y, rect.W, rect.H, bits.data(), lineBytes));
+            EXPECT_EQ(bits,
+                      Expected(size.Width, size.Height, rect.X, rect.Y, rect.W, rect.H, lineBytes));
+          }
         }
       }
     }

@@ -111,4 +111,26 @@ void PumpFor(int ms, const std::function<bool(const MSG&)>& filter) {
   PumpUntil({}, ms, filter);
 }
 
+UnixSpawn HostSpawn() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (!ntdll) return nullptr;
+  // Through a generic pointer: FARPROC is not meant to be cast to the real type directly.
+  const auto address = reinterpret_cast<void*>(GetProcAddress(ntdll, "__wine_unix_spawnvp"));
+  return reinterpret_cast<UnixSpawn>(address);
+}
+
+bool TypeKeys(const Win32TestWindow& window, const std::vector<std::string>& keys) {
+  const UnixSpawn spawn = HostSpawn();
+  const auto xid =
+      reinterpret_cast<uintptr_t>(GetPropA(window.Handle(), "__wine_x11_whole_window"));
+  if (!spawn || !xid) return false;
+  std::vector<std::string> args = {"xdotool", "key", "--window", std::to_string(xid)};
+  args.insert(args.end(), keys.begin(), keys.end());
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return spawn(argv.data(), 1) == 0;
+}
+
 }  // namespace ostrane::testkit

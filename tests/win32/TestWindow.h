@@ -58,4 +58,12 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs,
 // Lets `ms` milliseconds of messages pass.
 void PumpFor(int ms, const std::function<bool(const MSG&)>& filter = {});
 
+// Wine runs programs of the host system through this ntdll export; absent on Windows itself.
+using UnixSpawn = long(__cdecl*)(char* const argv[], int wait);
+UnixSpawn HostSpawn();
+
+// Types `keys` (xdotool key names) into the X window behind `window`. False when that is not
+// possible here.
+bool TypeKeys(const Win32TestWindow& window, const std::vector<std::string>& keys);
+
 }  // namespace ostrane::testkit

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The real ostrane.exe under Wine, driven from outside as a user would (xdotool on the Wine
 # desktop's X display), at a given display DPI (96 = 100 %, 144 = 150 %):
-#   program_e2e.sh DPI OSTRANE_EXE CLICK_TARGET_EXE STANDIN_BROWSER
+#   program_e2e.sh DPI OSTRANE_EXE CLICK_TARGET_EXE STANDIN_BROWSER VERSION_SH
+# VERSION_SH is the build's ostrane-version.sh, which gives the main window's title.
 # Needs DISPLAY, WINEPREFIX and a running wineserver (scripts/test-windows provides them). Every
 # position handed to xdotool is a screen pixel; the main window's positions come from the
 # program's status file, its controls' from the window's design scaled by DPI / 96.
 set -uo pipefail
 dpi=$1 program=$2 target=$3 browser=$4
+. "$5"
+title="^${OSTRANE_TITLE//./\\.}\$"
 work=$(mktemp -d)
 status="$work/status" log="$work/presses"
 pids=()
@@ -62,8 +65,8 @@ OSTRANE_STATUS_FILE="Z:$status" wine "$program" &
 program_pid=$!
 pids+=($program_pid)
 wait_for '[ -n "$(value origin)" ]' 60 || fail "the main window did not come up"
-wait_for 'xdotool search --name "^Ostrane 1\.4$" >/dev/null 2>&1' || fail "no window titled Ostrane 1.4"
-main_window=$(xdotool search --name "^Ostrane 1\.4$" | head -n1)
+wait_for 'xdotool search --name "$title" >/dev/null 2>&1' || fail "no window titled $OSTRANE_TITLE"
+main_window=$(xdotool search --name "$title" | head -n1)
 sleep 0.5
 IFS=, read -r ox oy <<<"$(value origin)"
 step "main window client area at ($ox, $oy)"
@@ -112,7 +115,7 @@ sleep 1.2
 shot "$work/../ostrane-wine-${dpi}dpi-picker.png"
 xdotool mousemove 1016 160 mousedown 1 mousemove 1030 170 mousemove 1040 180 mouseup 1
 wait_for '[ "$(value find)" = "$find" ]' 5 || fail "the picked find scope is $(value find), not $find"
-wait_for 'xdotool search --onlyvisible --name "^Ostrane 1\.4$" >/dev/null 2>&1' 5 ||
+wait_for 'xdotool search --onlyvisible --name "$title" >/dev/null 2>&1' 5 ||
   fail "the main window did not come back"
 sleep 0.5
 click_at 56 138

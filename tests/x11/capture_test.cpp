@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/BitmapData.h"
-#include "platform/x11/PixelConvert.h"
+#include "platform/PixelRows.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/Pattern.h"
 #include "tests/support/PrivateXEnvironment.h"
@@ -16,8 +16,8 @@
 namespace ostrane {
 namespace {
 
-using platform::x11::ConvertBgrxRow;
-using platform::x11::ConvertBgrxRowScalar;
+using platform::ConvertBgrxRow;
+using platform::ConvertBgrxRowScalar;
 using platform::x11::X11Desktop;
 using testkit::Noise;
 

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "ostrane/Version.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/PrivateXEnvironment.h"
 
@@ -419,7 +420,7 @@ TEST_F(OpenerTest, TheTargetArrivesAsOneUntouchedArgument) {
   desktop_->SetOpenerCommand({recorder_.string()});
   const std::string marker = (dir_ / "injected").string();
   for (const std::string& target :
-       {std::string("https://ostrane.example.org/"), std::string("mailto:help@ostrane.example.org"),
+       {std::string(OSTRANE_HOME_PAGE), std::string("mailto:" OSTRANE_SUPPORT_MAIL),
         "a b \"c\" 'd'; touch " + marker + " $(touch " + marker + ") `touch " + marker +
             "` | & > < \\ *"}) {
     ASSERT_TRUE(desktop_->ShellOpen(target));
@@ -435,17 +436,17 @@ TEST_F(OpenerTest, TheTargetArrivesAsOneUntouchedArgument) {
 
 TEST_F(OpenerTest, TheEnvironmentNamesTheOpenerAndLeadingArgumentsAreKept) {
   setenv("OSTRANE_OPENER", recorder_.c_str(), 1);
-  ASSERT_TRUE(desktop_->ShellOpen("mailto:help@ostrane.example.org"));
-  EXPECT_EQ(Recorded(), std::vector<std::string>{"mailto:help@ostrane.example.org"});
+  ASSERT_TRUE(desktop_->ShellOpen("mailto:" OSTRANE_SUPPORT_MAIL));
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"mailto:" OSTRANE_SUPPORT_MAIL});
   desktop_->SetOpenerCommand({recorder_.string(), "--new-window"});
-  ASSERT_TRUE(desktop_->ShellOpen("https://ostrane.example.org/"));
-  EXPECT_EQ(Recorded(), (std::vector<std::string>{"--new-window", "https://ostrane.example.org/"}));
+  ASSERT_TRUE(desktop_->ShellOpen(OSTRANE_HOME_PAGE));
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"--new-window", OSTRANE_HOME_PAGE}));
 }
 
 TEST_F(OpenerTest, RequestsThatCannotBeHandedOverSayFalse) {
   for (const char* opener : {"/nonexistent/opener", "ostrane-no-such-opener", ""}) {
     desktop_->SetOpenerCommand({opener});
-    EXPECT_FALSE(desktop_->ShellOpen("https://ostrane.example.org/")) << opener;
+    EXPECT_FALSE(desktop_->ShellOpen(OSTRANE_HOME_PAGE)) << opener;
   }
   desktop_->SetOpenerCommand({recorder_.string()});
   for (const std::string& target : {std::string(), std::string("--help"), std::string("a\0b", 3)})

@@ -1,13 +1,13 @@
-#include "platform/x11/PixelConvert.h"
+#include "platform/PixelRows.h"
 
 #include <cstddef>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define OSTRANE_X86_SHUFFLE 1
 #include <immintrin.h>
 #endif
 
-namespace ostrane::platform::x11 {
+namespace ostrane::platform {
 
 void ConvertBgrxRowScalar(const uint8_t* src, uint8_t* dst, int32_t pixels) {
   for (int32_t i = 0; i < pixels; ++i, src += 4, dst += 3) {
@@ -67,4 +67,4 @@ void ConvertBgrxRow(const uint8_t* src, uint8_t* dst, int32_t pixels) {
 
 #endif
 
-}  // namespace ostrane::platform::x11
+}  // namespace ostrane::platform
