@@ -17,6 +17,7 @@
 #include "engine/Types.h"
 #include "ostrane/Version.h"
 #include "platform/memory/MemoryDesktop.h"
+#include "tests/ui/MainWindowFixture.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Application.h"
 #include "ui/Buttons.h"
@@ -28,62 +29,8 @@
 namespace ostrane::ui {
 namespace {
 
-using platform::MemoryDesktop;
 using testkit::CloseNextMessageBox;
-
-// Throws from the capture with this number (counting from 0); the others work.
-class ThrowingDesktop : public MemoryDesktop {
- public:
-  using MemoryDesktop::MemoryDesktop;
-  int32_t ThrowOnCapture = -1;
-  platform::CaptureResult Capture(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* bits,
-                                  int32_t lineBytes) override {
-    if (CaptureCount == ThrowOnCapture) {
-      ++CaptureCount;
-      throw std::runtime_error("capture broke");
-    }
-    return MemoryDesktop::Capture(x, y, w, h, bits, lineBytes);
-  }
-};
-
-class MainWindowTest : public ::testing::Test {
- protected:
-  MainWindowTest() : desktop_(400, 300, 0x203040), scope_(desktop_) {
-    ProgramSettings() = RunSettings{};
-    InitScreenMetrics();
-    window_ = std::make_unique<TfmMian>();
-  }
-  ~MainWindowTest() override { window_.reset(); }
-
-  void SetScopes(const char* find[4], const char* click[4]) {
-    QLineEdit* f[] = {w().edLeft1, w().edTop1, w().edRight1, w().edBottom1};
-    QLineEdit* c[] = {w().edLeft2, w().edTop2, w().edRight2, w().edBottom2};
-    for (int i = 0; i < 4; ++i) {
-      f[i]->setText(QString::fromLatin1(find[i]));
-      c[i]->setText(QString::fromLatin1(click[i]));
-    }
-  }
-  // A 6 x 4 mark at (50, 40) inside a click scope of (20, 20)-(120, 100); the find scope shows it.
-  void ShowMarkAndScopes() {
-    for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 6; ++x)
-        desktop_.SetPixel(50 + x, 40 + y, 0x101010u * (x + 1) + y);
-    const char* find[4] = {"50", "40", "56", "44"};
-    const char* click[4] = {"20", "20", "120", "100"};
-    SetScopes(find, click);
-  }
-  void SetInterval(const char* m, const char* s, const char* t) {
-    w().edIntMinute->setText(QString::fromLatin1(m));
-    w().edIntSecond->setText(QString::fromLatin1(s));
-    w().edIntTen->setText(QString::fromLatin1(t));
-  }
-
-  TfmMian& w() { return *window_; }
-
-  ThrowingDesktop desktop_;
-  platform::ScopedActiveDesktop scope_;
-  std::unique_ptr<TfmMian> window_;
-};
+using testkit::MainWindowTest;
 
 TEST_F(MainWindowTest, DesignGeometryTextsAndWindowKind) {
   struct Case {
@@ -350,110 +297,6 @@ TEST_F(MainWindowTest, EditsTakeAnyTextWithinTheirTypingLimits) {
   EXPECT_EQ(w().edIntTen->text().toStdString(), "7");
 }
 
-TEST_F(MainWindowTest, HotKeysByKey) {
-  ShowMarkAndScopes();
-  using platform::Key;
-  // A press reaches WMHotKey through the event loop.
-  auto press = [&](Key key) {
-    desktop_.PressHotKey(key);
-    QCoreApplication::processEvents();
-  };
-  EXPECT_EQ(StartHotKey, Key::F9);
-  EXPECT_EQ(StopHotKey, Key::F10);
-  EXPECT_EQ(desktop_.HotKeys,
-            (std::map<std::string, Key>{{"OstraneStart", Key::F9}, {"OstraneStop", Key::F10}}));
-  w().WMHotKey(Key::F1);  // a key nobody registered
-  EXPECT_FALSE(w().timerSetPoint->Enabled());
-  press(Key::F10);
-  EXPECT_FALSE(w().timerSetPoint->Enabled());  // stopping a stopped timer changes nothing
-  ProgramSettings().ClickCount = 5;
-  press(Key::F9);
-  EXPECT_TRUE(w().timerSetPoint->Enabled());
-  EXPECT_EQ(ProgramSettings().ClickCount, 0);
-  w().WMHotKey(Key::F11);
-  EXPECT_TRUE(w().timerSetPoint->Enabled());
-  press(Key::F10);
-  EXPECT_FALSE(w().timerSetPoint->Enabled());
-  // The start key shows the same message as the button on bad input.
-  w().edTop1->setText(QStringLiteral("top"));
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); }).Seen);
-
-  // While that box is open the timer goes on, and the stop key still stops it.
-  w().edTop1->setText(QStringLiteral("5"));
-  w().btnStartClick();
-  w().edTop1->setText(QStringLiteral("top"));
-  bool runningBehindTheBox = false;
-  bool stoppedBehindTheBox = false;
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); },
-                                  [&] {
-                                    runningBehindTheBox = w().timerSetPoint->Enabled();
-                                    press(Key::F10);
-                                    stoppedBehindTheBox = !w().timerSetPoint->Enabled();
-                                  })
-                  .Seen);
-  EXPECT_TRUE(runningBehindTheBox);
-  EXPECT_TRUE(stoppedBehindTheBox);
-}
-
-// A held start key repeats for as long as it is held: every press after the first fails again
-// while the box is open, and must not open a box inside the box.
-TEST_F(MainWindowTest, AHeldStartKeyOpensOneMessageAtATime) {
-  ShowMarkAndScopes();
-  SetInterval("0", "0", "1");
-  w().btnStartClick();
-  ASSERT_TRUE(w().timerSetPoint->Enabled());
-  w().edBMPSimilar->setText(QStringLiteral("x"));
-  using platform::Key;
-  auto press = [&](Key key) {
-    desktop_.PressHotKey(key);
-    QCoreApplication::processEvents();
-  };
-  auto openBoxes = [] {
-    int n = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-      n += widget->objectName() == QLatin1String("ScopeMessage") && widget->isVisible();
-    return n;
-  };
-  // Should a box open inside the first one, this closes it again, so the test fails instead of
-  // waiting for a click that never comes.
-  int most = 0;
-  QTimer nested;
-  QObject::connect(&nested, &QTimer::timeout, [&] {
-    most = std::max(most, openBoxes());
-    if (openBoxes() > 1) QApplication::activeModalWidget()->close();
-  });
-  nested.start(5);
-
-  constexpr int kPresses = 10000;
-  int pressed = 0;
-  int32_t clicksBehindTheBox = 0;
-  bool stopped = false;
-  const auto seen = CloseNextMessageBox([&] { press(Key::F9); },
-                                        [&] {
-                                          const int32_t before = ProgramSettings().ClickCount;
-                                          for (; pressed < kPresses && most <= 1; ++pressed)
-                                            press(Key::F9);
-                                          // The fields before the failing one are still stored.
-                                          w().edLeft1->setText(QStringLiteral("51"));
-                                          press(Key::F9);
-                                          QTest::qWait(350);
-                                          clicksBehindTheBox =
-                                              ProgramSettings().ClickCount - before;
-                                          press(Key::F10);
-                                          stopped = !w().timerSetPoint->Enabled();
-                                        });
-  nested.stop();
-  ASSERT_TRUE(seen.Seen);
-  EXPECT_EQ(pressed, kPresses);
-  EXPECT_EQ(most, 1);
-  EXPECT_EQ(ProgramSettings().FindScope.Left, 51);
-  EXPECT_GE(clicksBehindTheBox, 1) << "the timer stood still behind the box";
-  EXPECT_TRUE(stopped);
-  EXPECT_FALSE(w().StartMessageOpen());
-  // Once the box is closed, the next failed Start shows it again.
-  EXPECT_TRUE(CloseNextMessageBox([&] { press(Key::F9); }).Seen);
-}
-
 TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
   EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), QByteArray());
   w().show();
@@ -461,54 +304,6 @@ TEST_F(MainWindowTest, ScalingCannotShiftCoordinates) {
   EXPECT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
   EXPECT_EQ(w().edLeft1->mapTo(&w(), QPoint(0, 0)),
             QPoint(8 + 128, 9 + 23 + w().menuBar()->height()));
-}
-
-}  // namespace
-}  // namespace ostrane::ui
-
-namespace ostrane::ui {
-namespace {
-
-// Records hot-key registrations in order.
-class HotKeyDesktop : public platform::MemoryDesktop {
- public:
-  HotKeyDesktop() : MemoryDesktop(320, 240) {}
-  std::vector<std::pair<std::string, platform::Key>> Registered;
-  std::vector<std::string> Unregistered;
-  bool RegisterHotKey(const std::string& name, platform::Key key) override {
-    Registered.emplace_back(name, key);
-    return MemoryDesktop::RegisterHotKey(name, key);
-  }
-  void UnregisterHotKey(const std::string& name) override {
-    Unregistered.push_back(name);
-    MemoryDesktop::UnregisterHotKey(name);
-  }
-};
-
-TEST(HotKeyRegistration, RegisteredAtCreationReleasedOnClose) {
-  using platform::Key;
-  HotKeyDesktop desktop;
-  desktop.HeldElsewhere = {Key::F9, Key::F10};  // the result is not examined
-  platform::ScopedActiveDesktop scope(desktop);
-  {
-    TfmMian window;
-    EXPECT_EQ(desktop.Registered, (std::vector<std::pair<std::string, Key>>{
-                                      {"OstraneStart", Key::F9}, {"OstraneStop", Key::F10}}));
-    EXPECT_EQ(desktop.Owner, static_cast<uintptr_t>(window.winId()));
-    // Registering starts by releasing both names, which hold nothing the first time.
-    EXPECT_EQ(desktop.Unregistered, (std::vector<std::string>{"OstraneStart", "OstraneStop"}));
-    desktop.HeldElsewhere.clear();
-    window.RegisterHotKeys();
-    window.show();
-    desktop.Unregistered.clear();
-    window.close();
-    EXPECT_EQ(desktop.Unregistered, (std::vector<std::string>{"OstraneStart", "OstraneStop"}));
-    EXPECT_TRUE(desktop.HotKeys.empty());
-    // Keys that arrive after the close reach nothing.
-    desktop.PressHotKey(Key::F9);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(window.timerSetPoint->Enabled());
-  }
 }
 
 }  // namespace
