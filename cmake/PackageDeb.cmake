@@ -2,6 +2,26 @@
 # dpkg-shlibdeps from the libraries the program links, with the copyright file and the
 # changelog that Debian expects of every package.
 
+# The program, the menu entry, the software-centre metadata (both carry the reverse-DNS id of the
+# home page), the icon and the manual page, compressed as Debian keeps them (-n: the same text
+# gives the same file).
+include(GNUInstallDirs)
+set(_ostrane_app "${PROJECT_SOURCE_DIR}/app")
+set(_ostrane_app_out "${PROJECT_BINARY_DIR}/app")
+install(TARGETS ostrane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${_ostrane_app}/org.example.ostrane.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+configure_file(${_ostrane_app}/org.example.ostrane.metainfo.xml.in
+               ${_ostrane_app_out}/org.example.ostrane.metainfo.xml @ONLY)
+install(FILES ${_ostrane_app_out}/org.example.ostrane.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${_ostrane_app}/ostrane.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+configure_file(${_ostrane_app}/ostrane.1.in ${_ostrane_app_out}/ostrane.1 @ONLY)
+find_program(OSTRANE_GZIP gzip REQUIRED)
+execute_process(COMMAND "${OSTRANE_GZIP}" -9nc ostrane.1 OUTPUT_FILE ostrane.1.gz
+                WORKING_DIRECTORY ${_ostrane_app_out} COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${_ostrane_app_out}/ostrane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_NAME ostrane)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)

@@ -5,6 +5,9 @@
 # style plugin is shipped.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
+# One folder: the program beside the DLLs it loads.
+install(TARGETS ostrane RUNTIME DESTINATION .)
+
 install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
         DESTINATION .)
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)

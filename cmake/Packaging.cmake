@@ -18,10 +18,14 @@ from any window.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Ostrane)
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32 AND TARGET ostrane)
-  include(${CMAKE_CURRENT_LIST_DIR}/PackageWindows.cmake)
-else()
-  include(${CMAKE_CURRENT_LIST_DIR}/PackageDeb.cmake)
+# The kinds of package the backends' systems take (each backend folder names its own: Deb,
+# Windows), one Package<kind>.cmake each.
+get_property(_ostrane_kinds GLOBAL PROPERTY OSTRANE_PACKAGE_KINDS)
+list(REMOVE_DUPLICATES _ostrane_kinds)
+if(TARGET ostrane)
+  foreach(kind IN LISTS _ostrane_kinds)
+    include(${CMAKE_CURRENT_LIST_DIR}/Package${kind}.cmake)
+  endforeach()
 endif()
 
 include(CPack)
