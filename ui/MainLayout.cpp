@@ -199,7 +199,17 @@ void TfmMian::BuildComponents() {
 }
 
 void TfmMian::FitToContent() {
-  const int status = statusBar()->isVisible() ? statusBar()->sizeHint().height() : 0;
+  // The window is as tall as its parts: the status line wraps its text over as many lines as it
+  // needs at the window's width, and counts whether or not the window is shown yet.
+  int status = 0;
+  if (!statusBar()->isHidden()) {
+    const QMargins margins = statusBar()->contentsMargins();
+    const int width = kClientWidth - margins.left() - margins.right() - 8;
+    lblStatus->setFixedWidth(width);
+    lblStatus->setFixedHeight(lblStatus->heightForWidth(width));
+    status = lblStatus->height() + margins.top() + margins.bottom() + 6;
+    statusBar()->setFixedHeight(status);
+  }
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + status);
 }
 

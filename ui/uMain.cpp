@@ -332,9 +332,9 @@ void TfmMian::ShowStatus() {
   if (!passNote_.isEmpty()) parts << passNote_;
   if (!keysNote_.isEmpty()) parts << keysNote_;
   const QString text = parts.join(QLatin1Char(' '));
-  if (text == lblStatus->text() && statusBar()->isVisible() == !text.isEmpty()) return;
+  if (text == lblStatus->text() && statusBar()->isHidden() == text.isEmpty()) return;
   lblStatus->setText(text);
-  statusBar()->setVisible(!text.isEmpty());
+  statusBar()->setHidden(text.isEmpty());
   FitToContent();
 }
 

@@ -102,6 +102,13 @@ TEST_F(ConsentTest, KeysThatAreNotGlobalWorkInTheWindowAndTheStatusLineSaysSo) {
   Open();
   EXPECT_EQ(main_->windowTitle().toStdString(), OSTRANE_TITLE);
   EXPECT_EQ(main_->lblStatus->text().toStdString(), std::string(kLocalKeysNote) + kCornerStopNote);
+  // The line sits below the client area, its text whole.
+  main_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
+  EXPECT_GE(main_->statusBar()->geometry().top(), main_->centralWidget()->geometry().bottom());
+  EXPECT_GE(main_->lblStatus->height(),
+            main_->lblStatus->heightForWidth(main_->lblStatus->width()));
+  EXPECT_LE(main_->statusBar()->geometry().bottom(), main_->height());
   // The corner stops a run.
   main_->btnStartClick();
   ASSERT_TRUE(main_->timerSetPoint->Enabled());
