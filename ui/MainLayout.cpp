@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QValidator>
+#include <array>
 
 #include "ui/Application.h"
 #include "ui/Buttons.h"
@@ -99,36 +100,36 @@ void TfmMian::BuildComponents() {
   connect(m1, &QAction::triggered, this, [this] { m1Click(); });
   connect(m2, &QAction::triggered, this, [this] { m2Click(); });
 
-  // The two scope groups share one inner layout.
-  auto makeScopeGroup = [&](const QString& title, int top, const QString& buttonText,
-                            TCaptionButton*& button, QLabel*(&labels)[4], QLineEdit*(&edits)[4]) {
-    QGroupBox* group = MakeGroup(client, title, 8, top, 282, 79);
-    button = new TCaptionButton(buttonText, group);
+  // The two scope groups share one inner layout: Left, Top, Right, Bottom.
+  struct Field {
+    const char* label;
+    int labelX, labelY, editX, editY;
+  };
+  static constexpr Field kFields[4] = {{"Left:", 98, 27, 128, 23},
+                                       {"Top:", 98, 52, 128, 48},
+                                       {"Right:", 183, 27, 223, 23},
+                                       {"Bottom:", 183, 52, 223, 48}};
+  auto makeScopeGroup = [&](const char* title, int top, const char* buttonText,
+                            TCaptionButton*& button, std::array<QLabel**, 4> labels,
+                            std::array<QLineEdit**, 4> edits) {
+    QGroupBox* group = MakeGroup(client, QString::fromLatin1(title), 8, top, 282, 79);
+    button = new TCaptionButton(QString::fromLatin1(buttonText), group);
     button->setFont(DesignFont(11));
     button->setGeometry(8, 16, 81, 54);
-    labels[0] = MakeLabel(group, QStringLiteral("Left:"), 98, 27);
-    edits[0] = MakeEdit(group, QString(), 128, 23, 49, 21);
-    labels[1] = MakeLabel(group, QStringLiteral("Top:"), 98, 52);
-    edits[1] = MakeEdit(group, QString(), 128, 48, 49, 21);
-    labels[2] = MakeLabel(group, QStringLiteral("Right:"), 183, 27);
-    edits[2] = MakeEdit(group, QString(), 223, 23, 49, 21);
-    labels[3] = MakeLabel(group, QStringLiteral("Bottom:"), 183, 52);
-    edits[3] = MakeEdit(group, QString(), 223, 48, 49, 21);
+    for (size_t i = 0; i < 4; ++i) {
+      const Field& f = kFields[i];
+      *labels[i] = MakeLabel(group, QString::fromLatin1(f.label), f.labelX, f.labelY);
+      *edits[i] = MakeEdit(group, QString(), f.editX, f.editY, 49, 21);
+    }
     SetInnerColours(group, true);
     return group;
   };
-  QLabel* labels1[4];
-  QLineEdit* edits1[4];
-  GroupBox1 = makeScopeGroup(QStringLiteral("Define What To Find On The Screen"), 9,
-                             QStringLiteral("Define Scope"), Button1, labels1, edits1);
-  Label1 = labels1[0], Label2 = labels1[1], Label3 = labels1[2], Label4 = labels1[3];
-  edLeft1 = edits1[0], edTop1 = edits1[1], edRight1 = edits1[2], edBottom1 = edits1[3];
-  QLabel* labels2[4];
-  QLineEdit* edits2[4];
-  GroupBox2 = makeScopeGroup(QStringLiteral("Define Where To Click On The Screen"), 95,
-                             QStringLiteral("Define Scope "), Button3, labels2, edits2);
-  Label6 = labels2[0], Label7 = labels2[1], Label8 = labels2[2], Label9 = labels2[3];
-  edLeft2 = edits2[0], edTop2 = edits2[1], edRight2 = edits2[2], edBottom2 = edits2[3];
+  GroupBox1 = makeScopeGroup("Define What To Find On The Screen", 9, "Define Scope", Button1,
+                             {&Label1, &Label2, &Label3, &Label4},
+                             {&edLeft1, &edTop1, &edRight1, &edBottom1});
+  GroupBox2 = makeScopeGroup("Define Where To Click On The Screen", 95, "Define Scope ", Button3,
+                             {&Label6, &Label7, &Label8, &Label9},
+                             {&edLeft2, &edTop2, &edRight2, &edBottom2});
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
 

@@ -102,96 +102,49 @@ TEST_F(ClickPassTest, ScopeCornerIsAddedAsEnteredEvenWhenTheCaptureMoved) {
 TEST_F(ClickPassTest, NothingHappensWithoutAMatchOrACapture) {
   ShowMark(300, 10);
   ShowMark(20, 20);
+  using Arrange = void (*)(MemoryDesktop&);
   struct Case {
     const char* what;
-    bool failCopy, failRead;
-    int32_t failOnly;
+    Arrange arrange;
     ScreenRect clickScope;
-    bool refuseMove, refuseButton;
     PassOutcome outcome;
-    const std::string& error;
+    std::string error;
+    size_t events;  // a refused press sends no release; a refused move sends no button at all
   };
-  const std::string none;
-  for (const Case c :
-       {Case{"no match",
-             false,
-             false,
-             -1,
-             {0, 150, 200, 300},
-             false,
-             false,
-             PassOutcome::NotFound,
-             none},
-        Case{"haystack copy",
-             true,
-             false,
-             0,
-             {0, 0, 400, 300},
-             false,
-             false,
-             PassOutcome::CaptureFailed,
-             bitmap_errors::kCaptureFailed},
-        Case{"needle copy",
-             true,
-             false,
-             1,
-             {0, 0, 400, 300},
-             false,
-             false,
-             PassOutcome::CaptureFailed,
-             bitmap_errors::kCaptureFailed},
-        Case{"needle read",
-             false,
-             true,
-             1,
-             {0, 0, 400, 300},
-             false,
-             false,
-             PassOutcome::CaptureFailed,
-             bitmap_errors::kReadFailed},
-        Case{"too large",
-             false,
-             false,
-             -1,
-             {0, 0, INT_MAX, 10},
-             false,
-             false,
-             PassOutcome::CaptureFailed,
-             bitmap_errors::kOutOfMemory},
-        // The system refusing the move or the press: found, but neither clicked nor counted.
-        Case{"move refused",
-             false,
-             false,
-             -1,
-             {0, 0, 100, 100},
-             true,
-             false,
-             PassOutcome::ClickRefused,
-             none},
-        Case{"press refused",
-             false,
-             false,
-             -1,
-             {0, 0, 100, 100},
-             false,
-             true,
-             PassOutcome::ClickRefused,
-             none}}) {
-    desktop_.Events.clear();
-    desktop_.FailCopy = c.failCopy;
-    desktop_.FailRead = c.failRead;
-    desktop_.FailOnlyCapture = c.failOnly;
-    desktop_.RefuseMove = c.refuseMove;
-    desktop_.RefuseButton = c.refuseButton;
-    desktop_.CaptureCount = 0;
+  const ScreenRect all{0, 0, 400, 300}, mark{0, 0, 100, 100};
+  const Case cases[] = {
+      {"no match", [](MemoryDesktop&) {}, {0, 150, 200, 300}, PassOutcome::NotFound, "", 0},
+      {"haystack copy", [](MemoryDesktop& d) { d.FailCopy = true, d.FailOnlyCapture = 0; }, all,
+       PassOutcome::CaptureFailed, bitmap_errors::kCaptureFailed, 0},
+      {"needle copy", [](MemoryDesktop& d) { d.FailCopy = true, d.FailOnlyCapture = 1; }, all,
+       PassOutcome::CaptureFailed, bitmap_errors::kCaptureFailed, 0},
+      {"needle read", [](MemoryDesktop& d) { d.FailRead = true, d.FailOnlyCapture = 1; }, all,
+       PassOutcome::CaptureFailed, bitmap_errors::kReadFailed, 0},
+      {"too large",
+       [](MemoryDesktop&) {},
+       {0, 0, INT_MAX, 10},
+       PassOutcome::CaptureFailed,
+       bitmap_errors::kOutOfMemory,
+       0},
+      // The system refusing the move or the press: found, but neither clicked nor counted.
+      {"move refused", [](MemoryDesktop& d) { d.RefuseMove = true; }, mark,
+       PassOutcome::ClickRefused, "", 0},
+      {"press refused", [](MemoryDesktop& d) { d.RefuseButton = true; }, mark,
+       PassOutcome::ClickRefused, "", 1},
+  };
+  for (const Case& c : cases) {
+    MemoryDesktop& d = desktop_;
+    d.FailCopy = d.FailRead = d.RefuseMove = d.RefuseButton = false;
+    d.FailOnlyCapture = -1;
+    d.Events.clear();
+    d.CaptureCount = 0;
+    c.arrange(d);
     const PassResult result = Pass({300, 10, 305, 17}, c.clickScope, 100, count_);
     EXPECT_EQ(result.Outcome, c.outcome) << c.what;
     EXPECT_EQ(result.Error, c.error) << c.what;
     EXPECT_EQ(count_, 5) << c.what;
-    // A refused press sends no release; a refused move sends no button at all.
-    EXPECT_TRUE(desktop_.Events.empty() || (c.refuseButton && desktop_.Events.size() == 1))
-        << c.what;
-    EXPECT_EQ(desktop_.PassesEnded, desktop_.PassesBegun) << c.what << ": the pass ended";
+    EXPECT_EQ(d.Events.size(), c.events) << c.what;
+    EXPECT_EQ(d.PassesEnded, d.PassesBegun) << c.what << ": the pass ended";
   }
 }
 

@@ -12,6 +12,7 @@
 #include "tests/support/Pattern.h"
 #include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
+#include "tests/x11/TestDesktop.h"
 
 namespace ostrane {
 namespace {
@@ -45,10 +46,7 @@ TEST(ConvertBgrxRow, MatchesTheScalarLoopAtEveryLengthAndWritesNothingBeyond) {
 class SharedSegment : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::PrivateXAvailable());
-    std::string error;
-    desktop = X11Desktop::Open(nullptr, error);
-    ASSERT_TRUE(desktop) << error;
+    ASSERT_NO_FATAL_FAILURE(testkit::OpenTestDesktop(desktop));
     scope.emplace(*desktop);
     InitScreenMetrics();
   }

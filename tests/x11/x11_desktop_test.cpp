@@ -13,6 +13,7 @@
 #include "tests/support/Pattern.h"
 #include "tests/support/PrivateXEnvironment.h"
 #include "tests/support/TestWindow.h"
+#include "tests/x11/TestDesktop.h"
 
 namespace ostrane {
 namespace {
@@ -24,10 +25,7 @@ using testkit::TestWindow;
 class X11Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::PrivateXAvailable()) << "the tests' X server did not start";
-    std::string error;
-    desktop_ = X11Desktop::Open(nullptr, error);
-    ASSERT_TRUE(desktop_) << error;
+    ASSERT_NO_FATAL_FAILURE(testkit::OpenTestDesktop(desktop_));
     scope_.emplace(*desktop_);
     InitScreenMetrics();
   }

@@ -18,6 +18,7 @@
 
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/PrivateXEnvironment.h"
+#include "tests/x11/TestDesktop.h"
 
 namespace ostrane {
 namespace {
@@ -114,10 +115,7 @@ bool BindModifier(Display* display, KeySym keysym, int mod) {
 class HotKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::PrivateXAvailable()) << "the tests' X server did not start";
-    std::string error;
-    desktop_ = X11Desktop::Open(nullptr, error);
-    ASSERT_TRUE(desktop_) << error;
+    ASSERT_NO_FATAL_FAILURE(testkit::OpenTestDesktop(desktop_));
     desktop_->SetHotKeyHandler([this](Key vk) { delivered_.push_back(vk); });
     ASSERT_TRUE(focus_.Ok());
     ASSERT_EQ(LockedModifiers(focus_.display()), 0u);

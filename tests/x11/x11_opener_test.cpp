@@ -19,6 +19,7 @@
 #include "ostrane/Version.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/support/PrivateXEnvironment.h"
+#include "tests/x11/TestDesktop.h"
 
 namespace ostrane {
 namespace {
@@ -29,10 +30,7 @@ using platform::x11::X11Desktop;
 class OpenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testkit::PrivateXAvailable());
-    std::string error;
-    desktop_ = X11Desktop::Open(nullptr, error);
-    ASSERT_TRUE(desktop_) << error;
+    ASSERT_NO_FATAL_FAILURE(testkit::OpenTestDesktop(desktop_));
     char dir[] = "/tmp/ostrane-opener-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
     dir_ = dir;
