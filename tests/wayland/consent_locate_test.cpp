@@ -1,6 +1,7 @@
 // The consent dialog's search on pictures drawn like the real one (sizes and colours measured on
 // mutter's frames at 1920x1080), and on the switch cut from real frames in both states.
 #include "ConsentLocate.h"
+#include "ScreenMatch.h"
 
 #include <gtest/gtest.h>
 
@@ -293,6 +294,36 @@ TEST(Ppm, RoundTripsAndRefusesBrokenFiles) {
   unlink(good.c_str());
   unlink(cut.c_str());
   rmdir(dir);
+}
+
+// The program's window is found as what changed on the screen since a picture taken before it
+// showed: the target's frame (its focus) and GNOME 48's clock in the top bar change meanwhile and
+// must not widen the window's rectangle.
+TEST(ScreenChanged, TheNewWindowAloneOutsideTheRectanglesIgnored) {
+  const Picture before = desktop();
+  Picture now = before;
+  const Rect window{199, 520, 300, 375}, targetFrame{192, 122, 520, 390}, topBar{0, 0, 1920, 32};
+  fill(now, window, kBody);
+  fill(now, {200, 130, 500, 30}, kHeader);  // the target's title bar, repainted with the focus
+  fill(now, {930, 8, 60, 16}, kText);       // the clock's new minute
+  // Faint repaint noise of the software renderer, under the tolerance.
+  now.pixels[1000 * 1920 + 1500] += 0x0A0A0A;
+  struct Case {
+    const char* what;
+    std::vector<Rect> ignored;
+    int count;
+    Rect bounds;
+  } cases[] = {
+      {"nothing ignored", {}, 300 * 375 + 500 * 30 + 60 * 16, {199, 8, 791, 887}},
+      {"the target's frame", {targetFrame}, 300 * 375 + 60 * 16, {199, 8, 791, 887}},
+      {"the frame and the top bar", {targetFrame, topBar}, 300 * 375, window},
+      {"everything", {{0, 0, 1920, 1080}}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    const screen::Changed diff = screen::changed(now, before, 24, c.ignored);
+    EXPECT_EQ(diff.count, c.count) << c.what;
+    EXPECT_EQ(diff.bounds, c.bounds) << c.what;
+  }
 }
 
 }  // namespace

@@ -22,6 +22,11 @@ wait_for() {
   done
 }
 
+# gnome-shell's top bar changes by itself (the clock's minute, the screen-sharing indicators):
+# comparisons of the screen leave it out.
+top_bar=()
+[ "${OSTRANE_WL_DESKTOP:-}" = gnome48 ] && top_bar=(0 0 1920 32)
+
 t0=$(date +%s%N)
 now() {
   local ms=$((($(date +%s%N) - t0) / 1000000))
@@ -141,7 +146,7 @@ await_program() {
 find_program_window() {
   local last="" i
   for ((i = 0; i < 20; i++)); do
-    do_wl compare "$work/before-program.ppm" $TOLERANCE "${target_frame[@]}"
+    do_wl compare "$work/before-program.ppm" $TOLERANCE "${target_frame[@]}" "${top_bar[@]}"
     read -r _ changed wx wy ww wh <<<"$reply"
     [ "${changed:-0}" -gt 0 ] && [ "$wx $wy $ww $wh" = "$last" ] && break
     last="$wx $wy $ww $wh"
@@ -193,6 +198,13 @@ type_settings() {
   say "scopes and interval typed"
 }
 
+# The program's last word on standard error besides its choice of backend, if any.
+program_said() {
+  local said
+  said=$(grep -v '^ostrane: backend' "$program_err" 2>/dev/null | tail -n1)
+  [ -z "$said" ] || echo "; the program said: $said"
+}
+
 start_helper() {
   "$tools/consent_helper" --timeout 30 --save-frames "$work" "$@" 2>>helper.err &
   helper_pid=$!
@@ -209,7 +221,7 @@ wait_helper() {
   wait "$helper_pid"
   local status=$?
   helper_pid=""
-  [ $status -eq 0 ] || fail "consent helper: $(tail -1 helper.err)"
+  [ $status -eq 0 ] || fail "consent helper: $(tail -1 helper.err)$(program_said)"
   say "$(tail -1 helper.err)"
 }
 
@@ -226,8 +238,10 @@ check_clicks() {
 
 # How many pixels differ from the picture taken before F9: the caret blinks, a box is large.
 screen_changed_more() {
-  wl compare "$work/before-f9.ppm" $TOLERANCE && [ "$(cut -d' ' -f2 <<<"$reply")" -gt "$1" ]
+  wl compare "$work/before-f9.ppm" $TOLERANCE "${top_bar[@]}" &&
+    [ "$(cut -d' ' -f2 <<<"$reply")" -gt "$1" ]
 }
 screen_changed_less() {
-  wl compare "$work/before-f9.ppm" $TOLERANCE && [ "$(cut -d' ' -f2 <<<"$reply")" -lt "$1" ]
+  wl compare "$work/before-f9.ppm" $TOLERANCE "${top_bar[@]}" &&
+    [ "$(cut -d' ' -f2 <<<"$reply")" -lt "$1" ]
 }
