@@ -24,7 +24,7 @@ focus_target() {
 # GNOME 48: the program beside the windowed target of the clicks scenario. The first run answers
 # "Add Keyboard Shortcuts" and the consent dialog as a person would; the second must need neither.
 global_gnome48() {
-  local run summary="" began first
+  local run summary="" began first stopped arrived count
   start_target "${WINDOW_PATTERN[0]},${WINDOW_PATTERN[1]}" "${WINDOW_REST[@]}" \
     "${WINDOW_SIZE[0]}x${WINDOW_SIZE[1]}"
   for run in 1 2; do
@@ -61,17 +61,21 @@ global_gnome48() {
     target_focused || fail "run $run: the target lost the focus while the program clicked it"
     do_wl key F10
     wait_for 5 status_has running=0 || fail "run $run: F10 from the target did not stop: $(status_text)"
-    # Two intervals and more: nothing more is clicked; every click counted arrived, and no other.
-    stopped=$(presses)
+    # F10 handled just after a pass clicked (past its wait for the screen) shows as stopped
+    # before the count takes that click in; the click may also still be on its way to the
+    # target. Nothing more: two intervals later every click counted has arrived, and no other.
+    stopped=$(status_value count) arrived=$(presses)
     sleep 1.2
-    [ "$(presses)" -eq "$stopped" ] || fail "run $run: clicks went on after F10"
+    count=$(status_value count)
+    [ "$(presses)" -eq "$count" ] && [ "$count" -le $((stopped + 1)) ] ||
+      fail "run $run: clicks went on after F10: at the stop the count was $stopped and the" \
+        "target had $arrived, now $count and $(presses)"
     check_clicks "$WINDOW_CENTRE"
-    [ "$(status_value count)" -eq "$stopped" ] ||
-      fail "run $run: the program counted $(status_value count) clicks, the target got $stopped"
     status_has hotkeys=1,1 || fail "run $run: the program got F9,F10 $(status_value hotkeys) times"
     target_got_no_keys F9 F10
-    say "run $run: F9 from the target, first click after $first ms, $stopped at the centre, F10 stopped"
-    summary+="${summary:+; }run $run: first click $first ms after F9, $stopped clicks, stopped by F10"
+    say "run $run: F9 from the target, first click after $first ms, $count at the centre, F10 stopped"
+    summary+="${summary:+; }run $run: first click $first ms after F9, stopped by F10 at $stopped"
+    summary+=" clicks ($arrived arrived by then, $count in the end)"
     end_program
     if [ $run = 1 ]; then
       # The consent kept for the next run, the user's alone.
