@@ -79,6 +79,16 @@ Changed changed(const consent::Picture& now, const consent::Picture& before, int
   return {count, {left, top, right - left + 1, bottom - top + 1}};
 }
 
+bool readRects(std::istream& in, std::vector<consent::Rect>& rects) {
+  std::vector<int> v;
+  for (int n; in >> n;)
+    v.push_back(n);
+  if (!in.eof() || v.size() % 4) return false;
+  for (size_t i = 0; i < v.size(); i += 4)
+    rects.push_back({v[i], v[i + 1], v[i + 2], v[i + 3]});
+  return true;
+}
+
 bool crosshairAt(const consent::Picture& picture, int x, int y) {
   constexpr double kMost = 0.8;
   for (bool row : {false, true})

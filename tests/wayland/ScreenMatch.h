@@ -2,6 +2,7 @@
 // the picker's crosshair. Pure functions, beside the consent dialog's search.
 #pragma once
 
+#include <istream>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -26,6 +27,9 @@ struct Changed {
 // clock).
 Changed changed(const consent::Picture& now, const consent::Picture& before, int tolerance,
                 const std::vector<consent::Rect>& ignored);
+
+// Rectangles as X Y W H groups of whole numbers up to the end of `in`: false on anything else.
+bool readRects(std::istream& in, std::vector<consent::Rect>& rects);
 
 // A crosshair exactly at (x, y): its column is the inverse of the columns two either side, and
 // its row likewise. Sound on a plain background, which the test's target gives.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <sstream>
 
 using consent::Picture;
 using consent::Rect;
@@ -323,6 +324,23 @@ TEST(ScreenChanged, TheNewWindowAloneOutsideTheRectanglesIgnored) {
     const screen::Changed diff = screen::changed(now, before, 24, c.ignored);
     EXPECT_EQ(diff.count, c.count) << c.what;
     EXPECT_EQ(diff.bounds, c.bounds) << c.what;
+  }
+  // The rectangles as wl_input's compare reads them: whole groups of four numbers, nothing else.
+  const struct {
+    const char* text;
+    bool good;
+    std::vector<Rect> rects;
+  } texts[] = {{"", true, {}},
+               {" 192 122 520 390 0 0 1920 32", true, {targetFrame, topBar}},
+               {"0 0 1920", false, {}},
+               {"0 0 1920 32 x", false, {}}};
+  for (const auto& t : texts) {
+    std::istringstream in(t.text);
+    std::vector<Rect> rects;
+    EXPECT_EQ(screen::readRects(in, rects), t.good) << t.text;
+    if (t.good) {
+      EXPECT_EQ(rects, t.rects) << t.text;
+    }
   }
 }
 

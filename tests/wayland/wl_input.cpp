@@ -160,12 +160,8 @@ class Hands {
       if (!(in >> path)) return usage("compare PPM [TOL [X Y W H]...]", error);
       int tolerance = 0;
       if (!(in >> tolerance)) tolerance = 0;
-      for (int n; in >> n;)
-        v.push_back(n);
-      if (!in.eof() || v.size() % 4) return usage("compare PPM [TOL [X Y W H]...]", error);
       std::vector<consent::Rect> ignored;
-      for (size_t i = 0; i < v.size(); i += 4)
-        ignored.push_back({v[i], v[i + 1], v[i + 2], v[i + 3]});
+      if (!screen::readRects(in, ignored)) return usage("compare PPM [TOL [X Y W H]...]", error);
       return compare(path, tolerance, ignored, error);
     }
     if (verb == "snap") {
