@@ -68,12 +68,11 @@ global_gnome48() {
     summary+="${summary:+; }run $run: first click $first ms after F9, stopped by F10 at $stopped"
     summary+=" clicks ($arrived arrived by then, $count in the end)"
     end_program
-    if [ $run = 1 ]; then
-      # The consent kept for the next run, the user's alone.
-      token=${XDG_STATE_HOME:-$HOME/.local/state}/ostrane/restore-token
-      [ -s "$token" ] || fail "the first run kept no restore token in $token"
-      [ "$(stat -c %a "$token")" = 600 ] || fail "$token has mode $(stat -c %a "$token")"
-    fi
+    # The consent kept for the next run (the portal hands the token back each time), the
+    # user's alone.
+    token=${XDG_STATE_HOME:-$HOME/.local/state}/ostrane/restore-token
+    [ -s "$token" ] || fail "run $run kept no restore token in $token"
+    [ "$(stat -c %a "$token")" = 600 ] || fail "$token has mode $(stat -c %a "$token")"
   done
   echo "summary: $summary; consent $(sed -n 's/.*shared after \([0-9.]*\) s/\1 s/p' helper.err)"
 }
