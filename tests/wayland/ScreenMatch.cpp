@@ -62,17 +62,31 @@ int differing(const consent::Picture& seen, const consent::Picture& wanted, int 
 }
 
 Changed changed(const consent::Picture& now, const consent::Picture& before, int tolerance,
-                const consent::Rect& ignored) {
+                const std::vector<consent::Rect>& ignored) {
+  const auto isIgnored = [&](int x, int y) {
+    return std::any_of(ignored.begin(), ignored.end(),
+                       [&](const consent::Rect& r) { return r.contains(x, y); });
+  };
   int count = 0, left = now.width, top = now.height, right = -1, bottom = -1;
   for (int y = 0; y < now.height; ++y)
     for (int x = 0; x < now.width; ++x)
-      if (!ignored.contains(x, y) && channelDistance(now.at(x, y), before.at(x, y)) > tolerance) {
+      if (channelDistance(now.at(x, y), before.at(x, y)) > tolerance && !isIgnored(x, y)) {
         ++count;
         left = std::min(left, x), right = std::max(right, x);
         top = std::min(top, y), bottom = std::max(bottom, y);
       }
   if (!count) return {};
   return {count, {left, top, right - left + 1, bottom - top + 1}};
+}
+
+bool readRects(std::istream& in, std::vector<consent::Rect>& rects) {
+  std::vector<int> v;
+  for (int n; in >> n;)
+    v.push_back(n);
+  if (!in.eof() || v.size() % 4) return false;
+  for (size_t i = 0; i < v.size(); i += 4)
+    rects.push_back({v[i], v[i + 1], v[i + 2], v[i + 3]});
+  return true;
 }
 
 bool crosshairAt(const consent::Picture& picture, int x, int y) {

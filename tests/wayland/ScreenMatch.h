@@ -2,8 +2,10 @@
 // the picker's crosshair. Pure functions, beside the consent dialog's search.
 #pragma once
 
+#include <istream>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "ConsentLocate.h"
 
@@ -21,9 +23,13 @@ struct Changed {
   consent::Rect bounds;  // around the changed pixels; empty when none
 };
 // The pixels of `now` that differ from `before` (the same size) by more than `tolerance` in some
-// channel, outside `ignored`.
+// channel, outside every rectangle of `ignored` (a window that changes with the focus, a panel's
+// clock).
 Changed changed(const consent::Picture& now, const consent::Picture& before, int tolerance,
-                const consent::Rect& ignored);
+                const std::vector<consent::Rect>& ignored);
+
+// Rectangles as X Y W H groups of whole numbers up to the end of `in`: false on anything else.
+bool readRects(std::istream& in, std::vector<consent::Rect>& rects);
 
 // A crosshair exactly at (x, y): its column is the inverse of the columns two either side, and
 // its row likewise. Sound on a plain background, which the test's target gives.

@@ -1,6 +1,7 @@
 // The consent dialog's search on pictures drawn like the real one (sizes and colours measured on
 // mutter's frames at 1920x1080), and on the switch cut from real frames in both states.
 #include "ConsentLocate.h"
+#include "ScreenMatch.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <sstream>
 
 using consent::Picture;
 using consent::Rect;
@@ -293,6 +295,53 @@ TEST(Ppm, RoundTripsAndRefusesBrokenFiles) {
   unlink(good.c_str());
   unlink(cut.c_str());
   rmdir(dir);
+}
+
+// The program's window is found as what changed on the screen since a picture taken before it
+// showed: the target's frame (its focus) and GNOME 48's clock in the top bar change meanwhile and
+// must not widen the window's rectangle.
+TEST(ScreenChanged, TheNewWindowAloneOutsideTheRectanglesIgnored) {
+  const Picture before = desktop();
+  Picture now = before;
+  const Rect window{199, 520, 300, 375}, targetFrame{192, 122, 520, 390}, topBar{0, 0, 1920, 32};
+  fill(now, window, kBody);
+  fill(now, {200, 130, 500, 30}, kHeader);  // the target's title bar, repainted with the focus
+  fill(now, {930, 8, 60, 16}, kText);       // the clock's new minute
+  // Faint repaint noise of the software renderer, under the tolerance.
+  now.pixels[1000 * 1920 + 1500] += 0x0A0A0A;
+  struct Case {
+    const char* what;
+    std::vector<Rect> ignored;
+    int count;
+    Rect bounds;
+  } cases[] = {
+      {"nothing ignored", {}, 300 * 375 + 500 * 30 + 60 * 16, {199, 8, 791, 887}},
+      {"the target's frame", {targetFrame}, 300 * 375 + 60 * 16, {199, 8, 791, 887}},
+      {"the frame and the top bar", {targetFrame, topBar}, 300 * 375, window},
+      {"everything", {{0, 0, 1920, 1080}}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    const screen::Changed diff = screen::changed(now, before, 24, c.ignored);
+    EXPECT_EQ(diff.count, c.count) << c.what;
+    EXPECT_EQ(diff.bounds, c.bounds) << c.what;
+  }
+  // The rectangles as wl_input's compare reads them: whole groups of four numbers, nothing else.
+  const struct {
+    const char* text;
+    bool good;
+    std::vector<Rect> rects;
+  } texts[] = {{"", true, {}},
+               {" 192 122 520 390 0 0 1920 32", true, {targetFrame, topBar}},
+               {"0 0 1920", false, {}},
+               {"0 0 1920 32 x", false, {}}};
+  for (const auto& t : texts) {
+    std::istringstream in(t.text);
+    std::vector<Rect> rects;
+    EXPECT_EQ(screen::readRects(in, rects), t.good) << t.text;
+    if (t.good) {
+      EXPECT_EQ(rects, t.rects) << t.text;
+    }
+  }
 }
 
 }  // namespace

@@ -160,14 +160,23 @@ class Probe {
         ++moves_;
         return;
       }
+      // libportal does not wait for the portal's answers, and the portal handles each call in
+      // a thread of its own: a release sent at once may overtake the press (mutter then logs
+      // "multiple virtual 0x110 button releases" and keeps the button down). The release goes
+      // once the window has the press.
       xdp_session_pointer_button(session_, kLeftButton, XDP_BUTTON_PRESSED);
-      xdp_session_pointer_button(session_, kLeftButton, XDP_BUTTON_RELEASED);
       clicked_ = true;
       clickedAt_ = clock_.elapsed();
-      step_ = "waiting for the click to arrive";
+      step_ = "waiting for the press to arrive";
       return;
     }
-    if (!target_.pressedAt || !target_.releasedAt) return;
+    if (!target_.pressedAt) return;
+    if (!released_) {
+      xdp_session_pointer_button(session_, kLeftButton, XDP_BUTTON_RELEASED);
+      released_ = true;
+      step_ = "waiting for the release to arrive";
+    }
+    if (!target_.releasedAt) return;
     const QPointF got = *target_.pressedAt;
     const bool there = got == QPointF(sent_) && *target_.releasedAt == got;
     printf(
@@ -204,7 +213,7 @@ class Probe {
   QPoint sent_{-1, -1};
   qint64 pointedAt_ = -1000;
   int moves_ = 0;
-  bool clicked_ = false, done_ = false;
+  bool clicked_ = false, released_ = false, done_ = false;
 };
 
 std::optional<Options> parse(int argc, char** argv) {

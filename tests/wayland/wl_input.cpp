@@ -23,9 +23,9 @@
 //                         column and a row drawn by inverting the pixels
 //   expect PPM X Y        a settled picture shows the picture in PPM with its corner at (X, Y)
 //   locate PPM            answers "ok X Y": where a settled picture shows PPM's picture first
-//   compare PPM [TOL [X Y W H]]
+//   compare PPM [TOL [X Y W H]...]
 //                         answers "ok N [X Y W H]": how many pixels of a settled picture differ
-//                         from PPM's by more than TOL in some channel (0), outside the rectangle
+//                         from PPM's by more than TOL in some channel (0), outside the rectangles
 //                         given, and the rectangle around them
 //   snap PPM              saves a settled picture
 //
@@ -157,12 +157,12 @@ class Hands {
     }
     if (verb == "compare") {
       std::string path;
-      if (!(in >> path)) return usage("compare PPM [TOL [X Y W H]]", error);
+      if (!(in >> path)) return usage("compare PPM [TOL [X Y W H]...]", error);
       int tolerance = 0;
-      std::vector<int> ignored;
       if (!(in >> tolerance)) tolerance = 0;
-      if (!ints(4, ignored)) ignored = {0, 0, 0, 0};
-      return compare(path, tolerance, {ignored[0], ignored[1], ignored[2], ignored[3]}, error);
+      std::vector<consent::Rect> ignored;
+      if (!screen::readRects(in, ignored)) return usage("compare PPM [TOL [X Y W H]...]", error);
+      return compare(path, tolerance, ignored, error);
     }
     if (verb == "snap") {
       std::string path;
@@ -305,7 +305,8 @@ class Hands {
   // How many pixels of a settled picture differ from the picture in PPM, and their bounds. The
   // tolerance passes over the faint noise mutter's software renderer gives a repainted desktop
   // background.
-  bool compare(const std::string& path, int tolerance, consent::Rect ignored, std::string& result) {
+  bool compare(const std::string& path, int tolerance, const std::vector<consent::Rect>& ignored,
+               std::string& result) {
     const auto before = consent::loadPpm(path);
     if (!before) return usage("cannot read " + path, result);
     if (!settled(Clock::now(), result)) return false;
