@@ -134,10 +134,18 @@ bool ProgramDriver::WaitForWindow(int timeoutMs) {
     if (idAt != std::string::npos && info.find("IsViewable") != std::string::npos &&
         field("Height:") >= kClientHeight) {
       window_ = std::strtoul(info.c_str() + idAt + 11, nullptr, 0);
-      client_ = {
-          static_cast<int>(field("Absolute upper-left X:")),
-          static_cast<int>(field("Absolute upper-left Y:") + field("Height:") - kClientHeight)};
-      return Status().count("count") > 0 || WaitForStatus("running", "0", 3000);
+      // The client area's origin as the program reports it, once that report is of the
+      // window where it is now: a status line below the client makes the window taller, so
+      // the height alone does not tell where the menu bar ends.
+      const int left = static_cast<int>(field("Absolute upper-left X:"));
+      const int top = static_cast<int>(field("Absolute upper-left Y:"));
+      const int menuMost = static_cast<int>(field("Height:")) - kClientHeight;
+      int x = 0, y = 0;
+      if (std::sscanf(Status()["origin"].c_str(), "%d,%d", &x, &y) == 2 && x == left && y >= top &&
+          y <= top + menuMost) {
+        client_ = {x, y};
+        return true;
+      }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (Clock::now() >= deadline)

@@ -272,6 +272,9 @@ TEST_F(EndToEnd, F9HeldByAnotherProgramDoesNothingHereAndTheButtonsStillWork) {
   EXPECT_EQ(LinesWith(errors, "F9"), std::vector<std::string>{kF9Held}) << errors;
   EXPECT_TRUE(LinesWith(errors, "F10").empty()) << errors;
   EXPECT_TRUE(LinesWith(errors, "X error").empty()) << errors;
+  // And the window says it, where a user without a terminal sees it.
+  EXPECT_NE(program.Status()["status"].find("F9 could not be made global"), std::string::npos)
+      << program.Status()["status"];
 }
 
 // A held F9 with a letter in the similarity: every press fails and, while the box is open, must
