@@ -220,7 +220,6 @@ void TfmMian::timerSetPointTimer() {
   const auto result = runner_->Tick();
   if (!result) return;
   if (result->Outcome != PassOutcome::Cancelled) {
-    lastOutcome_ = result->Outcome;
     passNote_ = PassNote(*result);
     ShowStatus();
   }

@@ -71,14 +71,10 @@ class TfmMian : public QMainWindow {
   void RegisterHotKeys();
   void WMHotKey(platform::Key key);
 
-  // Whether a pass is under way (a tick arriving then is skipped).
-  bool PassRunning() const { return runner_->PassUnderWay(); }
   // The run behind Start, Stop and the ticks.
   PassRunner& Runner() { return *runner_; }
   // How many presses of a hot key have reached the window.
   int HotKeyPresses(platform::Key key) const;
-  // What the last pass did (NotFound before the first).
-  PassOutcome LastOutcome() const { return lastOutcome_; }
   // Whether Start's message box is open (a failed Start then opens no second one).
   bool StartMessageOpen() const { return startMessageOpen_; }
 
@@ -101,7 +97,6 @@ class TfmMian : public QMainWindow {
   void ReleaseHotKeys();
 
   std::unique_ptr<PassRunner> runner_;
-  PassOutcome lastOutcome_ = PassOutcome::NotFound;
   QString keysNote_;
   std::map<platform::Key, int> hotKeyPresses_;
   QString passNote_;

@@ -88,7 +88,6 @@ bool WaylandDesktop::RequestAccess(std::string& message) {
 }
 
 void WaylandDesktop::BeginPass(const CancelFlag& cancel) {
-  inPass_ = true;
   passCancel_ = &cancel;
   passStart_ = Clock::now();
   passFrame_.reset();
@@ -96,7 +95,6 @@ void WaylandDesktop::BeginPass(const CancelFlag& cancel) {
 
 void WaylandDesktop::EndPass() {
   // However the pass ended (a match or none), the next look at the screen is a new one.
-  inPass_ = false;
   passCancel_ = nullptr;
   passFrame_.reset();
 }
@@ -142,7 +140,7 @@ CaptureResult WaylandDesktop::Capture(int32_t x, int32_t y, int32_t w, int32_t h
   if (w <= 0 || h <= 0 || !bits) return CaptureResult::ReadFailed;
   std::shared_ptr<const CapturedFrame> frame;
   bool cancelled = false;
-  if (inPass_) {
+  if (passCancel_) {
     if (!passFrame_) passFrame_ = FrameNotBefore(passStart_, &cancelled);
     frame = passFrame_;
   } else {

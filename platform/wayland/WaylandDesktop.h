@@ -88,9 +88,8 @@ class WaylandDesktop : public Desktop {
   bool streaming_ = false;
   ScreenSize outputSize_;
   Clock::time_point lastMotion_;
-  // The pass under way: when it began, what cancels it, and the frame its captures share once
-  // taken.
-  bool inPass_ = false;
+  // The pass under way (none while null): what cancels it, when it began, and the frame its
+  // captures share once taken.
   const CancelFlag* passCancel_ = nullptr;
   Clock::time_point passStart_;
   std::shared_ptr<const CapturedFrame> passFrame_;

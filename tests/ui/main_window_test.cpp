@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, AnExceptionFromATickIsDroppedAndTheTicksGoOn) {
   w().btnStartClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w().lblCount->text() == "1"; }, 5000));
   EXPECT_EQ(DroppedExceptionCount(), dropped + 1);
-  EXPECT_FALSE(w().PassRunning());
+  EXPECT_FALSE(w().Runner().PassUnderWay());
   w().btnStopClick();
 }
 
