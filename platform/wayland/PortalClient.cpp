@@ -1,6 +1,7 @@
 #include "platform/wayland/PortalClient.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ostrane::platform::wayland {
 
@@ -71,9 +72,10 @@ const char* AppId() {
   return OSTRANE_APP_ID;
 }
 
-PortalClient::PortalClient(bool wakeable)
+PortalClient::PortalClient(bool wakeable, std::string appId)
     : context_(wakeable ? g_main_context_new_with_flags(G_MAIN_CONTEXT_FLAGS_OWNERLESS_POLLING)
-                        : g_main_context_new()) {
+                        : g_main_context_new()),
+      appId_(std::move(appId)) {
   // Owner-less polling makes the context's wake-up descriptor signal whenever GDBus queues
   // something for it, even while no thread iterates it. A fresh context polls nothing else.
   if (wakeable && g_main_context_acquire(context_)) {
@@ -143,13 +145,14 @@ bool PortalClient::Connect(std::string& error, const Idle& idle) {
     error = std::string("no D-Bus session bus: ") + (raw ? raw->message : "unknown error");
     return false;
   }
+  registryError_.clear();
+  if (appId_.empty()) return true;
   // The portal takes the first call's sender as an app without an id when this comes later;
   // GNOME then refuses it global shortcuts.
   ErrorPtr registryFailure;
   VariantPtr reply(Call("org.freedesktop.host.portal.Registry", "Register",
-                        g_variant_new("(sa{sv})", AppId(), nullptr), nullptr,
+                        g_variant_new("(sa{sv})", appId_.c_str(), nullptr), nullptr,
                         Clock::now() + kStartTimeout, idle, registryFailure));
-  registryError_.clear();
   if (!reply && registryFailure) {
     registryError_ = registryFailure->message;
   } else if (!reply) {

@@ -48,15 +48,16 @@ class PortalClient {
   static constexpr std::chrono::seconds kStartTimeout{25};
 
   // `wakeable`: WakeFd becomes readable whenever something waits to be dispatched, so that an
-  // event loop watching it need not poll.
-  explicit PortalClient(bool wakeable = false);
+  // event loop watching it need not poll. `appId`: the id Connect registers (none when empty).
+  explicit PortalClient(bool wakeable = false, std::string appId = AppId());
   ~PortalClient();
   PortalClient(const PortalClient&) = delete;
   PortalClient& operator=(const PortalClient&) = delete;
 
   // Connects once, and registers the app id with the portal's host registry as the first call
   // (ignored where that fails: an older portal, or the program run from its build tree without
-  // its desktop file installed). False, with the reason, when there is no session bus.
+  // its desktop file installed; RegistryError says why). False, with the reason, when there is
+  // no session bus.
   bool Connect(std::string& error, const Idle& idle = {});
   bool Connected() const { return bus_ != nullptr; }
   GDBusConnection* Bus() const { return bus_; }
@@ -122,6 +123,7 @@ class PortalClient {
   int wakeFd_ = -1;
   unsigned tokens_ = 0;
   bool stopping_ = false;
+  std::string appId_;
   std::string registryError_;
 };
 

@@ -1,22 +1,31 @@
 #include "PortalCalls.h"
 
-#include <unistd.h>
+#include <gio/gio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/wayland/PortalClient.h"
 
 namespace probe {
 
 namespace {
 
 using namespace std::chrono_literals;
+using ostrane::platform::wayland::kPortalPath;
+using ostrane::platform::wayland::PortalAnswer;
+using ostrane::platform::wayland::PortalClient;
+using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
-constexpr const char* kPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kShortcuts = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* kRemote = "org.freedesktop.portal.RemoteDesktop";
 constexpr const char* kCast = "org.freedesktop.portal.ScreenCast";
@@ -56,27 +65,78 @@ std::optional<Common> parse(int argc, char** argv) {
   return c;
 }
 
-// Connects and registers the app id when asked; prints what happened. False on failure.
-bool open(Portal& portal, const Common& c) {
+// Connects, registering the app id when asked; prints what happened. False on failure.
+bool open(PortalClient& client, const Common& c) {
+  const Clock::time_point t = Clock::now();
   std::string error;
-  if (!portal.connect(error)) {
+  if (!client.Connect(error)) {
     fprintf(stderr, "portal-probe: %s\n", error.c_str());
     return false;
   }
   if (c.appId.empty()) return true;
-  const Clock::time_point t = Clock::now();
-  const bool ok = portal.registerAppId(c.appId, error);
-  printf("register %s: %s (%.3f s)\n", c.appId.c_str(), ok ? "ok" : ("error " + error).c_str(),
-         since(t));
+  const std::string& failed = client.RegistryError();
+  printf("register %s: %s (%.3f s)\n", c.appId.c_str(),
+         failed.empty() ? "ok" : ("error " + failed).c_str(), since(t));
   fflush(stdout);
-  return ok;
+  return failed.empty();
+}
+
+// What a request answered: its response code (0 granted, 1 cancelled, 2 other) and results, and
+// how long it took; `error` is set instead when the call itself failed or no answer came.
+struct Answer {
+  PortalAnswer portal;
+  std::string error;
+  double seconds = 0;
+
+  GVariant* results() const { return portal.Results.get(); }
+  // The results as GVariant text.
+  std::string text() const {
+    if (!results()) return "{}";
+    gchar* printed = g_variant_print(results(), FALSE);
+    std::string text = printed;
+    g_free(printed);
+    return text;
+  }
+};
+
+// Calls a method of `iface` that answers through a Request object: its arguments are `leading`
+// then `options`, to which the request's handle token is added. Waits until `deadline` for the
+// Response.
+Answer request(PortalClient& client, const char* iface, const char* method,
+               const std::vector<GVariant*>& leading, GVariantBuilder& options,
+               Clock::time_point deadline) {
+  Answer answer;
+  const Clock::time_point began = Clock::now();
+  const auto make = [&leading](GVariant* optionsDict) {
+    GVariantBuilder args;
+    g_variant_builder_init(&args, G_VARIANT_TYPE_TUPLE);
+    for (GVariant* v : leading)
+      g_variant_builder_add_value(&args, v);
+    g_variant_builder_add_value(&args, optionsDict);
+    return g_variant_builder_end(&args);
+  };
+  if (client.Request(iface, method, options, make, deadline, {}, answer.portal, answer.error))
+    answer.error.clear();
+  answer.seconds = since(began);
+  return answer;
+}
+
+// Lets the client deliver what arrives until done() or the deadline; false when the deadline
+// came.
+bool runUntil(PortalClient& client, const std::function<bool()>& done, Clock::time_point deadline) {
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    client.Dispatch();
+    if (!done()) std::this_thread::sleep_for(5ms);
+  }
+  return true;
 }
 
 void report(const char* step, const Answer& a) {
   if (!a.error.empty())
     printf("%s: error %s (%.3f s)\n", step, a.error.c_str(), a.seconds);
   else
-    printf("%s: response %u %s (%.3f s)\n", step, a.response, a.text().c_str(), a.seconds);
+    printf("%s: response %u %s (%.3f s)\n", step, a.portal.Response, a.text().c_str(), a.seconds);
   fflush(stdout);
 }
 
@@ -111,111 +171,13 @@ GVariant* shortcut(const char* id, const char* description, const char* trigger)
   return g_variant_new("(sa{sv})", id, &properties);
 }
 
-GVariantBuilder* vardict() {
-  return g_variant_builder_new(G_VARIANT_TYPE_VARDICT);
+// `builder` made an empty options dictionary.
+GVariantBuilder& vardict(GVariantBuilder& builder) {
+  g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+  return builder;
 }
 
 }  // namespace
-
-Answer::~Answer() {
-  if (results) g_variant_unref(results);
-}
-
-std::string Answer::text() const {
-  if (!error.empty()) return "error " + error;
-  if (!results) return "{}";
-  gchar* printed = g_variant_print(results, FALSE);
-  std::string text = printed;
-  g_free(printed);
-  return text;
-}
-
-Portal::~Portal() {
-  if (bus_) g_object_unref(bus_);
-}
-
-bool runUntil(const std::function<bool()>& done, Clock::time_point deadline) {
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(5000);
-  }
-  return true;
-}
-
-bool Portal::connect(std::string& error) {
-  GError* e = nullptr;
-  bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &e);
-  if (!bus_) {
-    error = std::string("no session bus: ") + e->message;
-    g_error_free(e);
-    return false;
-  }
-  sender_ = g_dbus_connection_get_unique_name(bus_) + 1;
-  for (char& ch : sender_)
-    if (ch == '.') ch = '_';
-  return true;
-}
-
-bool Portal::registerAppId(const std::string& appId, std::string& error) {
-  GError* e = nullptr;
-  GVariant* reply =
-      g_dbus_connection_call_sync(bus_, kPortal, kPath, "org.freedesktop.host.portal.Registry",
-                                  "Register", g_variant_new("(sa{sv})", appId.c_str(), nullptr),
-                                  nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &e);
-  if (!reply) {
-    error = e->message;
-    g_error_free(e);
-    return false;
-  }
-  g_variant_unref(reply);
-  return true;
-}
-
-void Portal::request(const char* iface, const char* method, const std::vector<GVariant*>& leading,
-                     GVariantBuilder* options, Clock::duration within, Answer& answer) {
-  const Clock::time_point began = Clock::now();
-  const std::string token = "probe" + std::to_string(getpid()) + "_" + std::to_string(++tokens_);
-  const std::string path = std::string(kPath) + "/request/" + sender_ + "/" + token;
-  g_variant_builder_add(options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-  // Subscribed before the call, so that an answer given at once is not missed.
-  bool answered = false;
-  struct Seen {
-    Answer* answer;
-    bool* answered;
-  } seen{&answer, &answered};
-  const guint subscription = g_dbus_connection_signal_subscribe(
-      bus_, kPortal, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
-      G_DBUS_SIGNAL_FLAGS_NONE,
-      [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* args,
-         gpointer data) {
-        auto* s = static_cast<Seen*>(data);
-        g_variant_get(args, "(u@a{sv})", &s->answer->response, &s->answer->results);
-        *s->answered = true;
-      },
-      &seen, nullptr);
-  GVariantBuilder args;
-  g_variant_builder_init(&args, G_VARIANT_TYPE_TUPLE);
-  for (GVariant* v : leading)
-    g_variant_builder_add_value(&args, v);
-  g_variant_builder_add_value(&args, g_variant_builder_end(options));
-  g_variant_builder_unref(options);
-  GError* e = nullptr;
-  GVariant* reply =
-      g_dbus_connection_call_sync(bus_, kPortal, kPath, iface, method, g_variant_builder_end(&args),
-                                  nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, &e);
-  if (!reply) {
-    answer.error = e->message;
-    g_error_free(e);
-  } else {
-    g_variant_unref(reply);
-    if (!runUntil([&] { return answered; }, began + within))
-      answer.error =
-          "no Response within " +
-          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(within).count()) + " s";
-  }
-  g_dbus_connection_signal_unsubscribe(bus_, subscription);
-  answer.seconds = since(began);
-}
 
 // Global shortcuts: a session with a fixed handle token, F9 and F10 bound in one call, the list
 // read back, then each activation printed; done once `expect` was activated.
@@ -227,16 +189,16 @@ int runShortcuts(int argc, char** argv) {
     return 2;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(c->timeoutSeconds);
-  Portal portal;
-  if (!open(portal, *c)) return 1;
+  PortalClient client(false, c->appId);
+  if (!open(client, *c)) return 1;
 
-  Answer created;
-  GVariantBuilder* options = vardict();
-  g_variant_builder_add(options, "{sv}", "session_handle_token",
+  GVariantBuilder options;
+  g_variant_builder_add(&vardict(options), "{sv}", "session_handle_token",
                         g_variant_new_string(c->first.c_str()));
-  portal.request(kShortcuts, "CreateSession", {}, options, 20s, created);
+  const Answer created =
+      request(client, kShortcuts, "CreateSession", {}, options, Clock::now() + 20s);
   report("create-session", created);
-  const std::string session = lookupString(created.results, "session_handle");
+  const std::string session = PortalClient::SessionHandle(created.results());
   if (session.empty()) return fprintf(stderr, "portal-probe: no shortcuts session\n"), 1;
 
   // The session is the first argument, an object path, which a match rule's arg0 never
@@ -245,8 +207,8 @@ int runShortcuts(int argc, char** argv) {
     std::string session;
     std::vector<std::string> ids;
   } activated{session, {}};
-  const guint subscription = g_dbus_connection_signal_subscribe(
-      portal.bus(), kPortal, kShortcuts, "Activated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+  guint subscription = client.Subscribe(
+      kShortcuts, "Activated", kPortalPath,
       [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* args,
          gpointer data) {
         auto* seen = static_cast<Activations*>(data);
@@ -258,25 +220,24 @@ int runShortcuts(int argc, char** argv) {
         printf("activated %s\n", id);
         fflush(stdout);
       },
-      &activated, nullptr);
+      &activated);
 
   GVariantBuilder list;
   g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
   g_variant_builder_add_value(&list, shortcut("OstraneStart", "Start clicking", "F9"));
   g_variant_builder_add_value(&list, shortcut("OstraneStop", "Stop clicking", "F10"));
-  Answer bound;
   // The desktop may ask the user first: the bind waits as long as the probe may.
-  portal.request(kShortcuts, "BindShortcuts",
-                 {g_variant_new_object_path(session.c_str()), g_variant_builder_end(&list),
-                  g_variant_new_string("")},
-                 vardict(), deadline - Clock::now(), bound);
+  const Answer bound = request(client, kShortcuts, "BindShortcuts",
+                               {g_variant_new_object_path(session.c_str()),
+                                g_variant_builder_end(&list), g_variant_new_string("")},
+                               vardict(options), deadline);
   report("bind", bound);
-  printf("bind-shortcuts: %s\n", shortcutsText(bound.results).c_str());
-  Answer listed;
-  portal.request(kShortcuts, "ListShortcuts", {g_variant_new_object_path(session.c_str())},
-                 vardict(), 10s, listed);
+  printf("bind-shortcuts: %s\n", shortcutsText(bound.results()).c_str());
+  const Answer listed =
+      request(client, kShortcuts, "ListShortcuts", {g_variant_new_object_path(session.c_str())},
+              vardict(options), Clock::now() + 10s);
   report("list", listed);
-  printf("list-shortcuts: %s\n", shortcutsText(listed.results).c_str());
+  printf("list-shortcuts: %s\n", shortcutsText(listed.results()).c_str());
   printf("ready\n");
   fflush(stdout);
 
@@ -285,6 +246,7 @@ int runShortcuts(int argc, char** argv) {
     const Clock::time_point waiting = Clock::now();
     // Every id of the comma-separated list, in any order.
     ok = runUntil(
+        client,
         [&] {
           std::istringstream wanted(c->expect);
           for (std::string id; std::getline(wanted, id, ',');)
@@ -299,7 +261,7 @@ int runShortcuts(int argc, char** argv) {
       fprintf(stderr, "portal-probe: %s was not activated within %d s\n", c->expect.c_str(),
               c->timeoutSeconds);
   }
-  g_dbus_connection_signal_unsubscribe(portal.bus(), subscription);
+  client.Unsubscribe(subscription);
   return ok ? 0 : 1;
 }
 
@@ -315,48 +277,41 @@ int runRemotePersist(int argc, char** argv) {
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(c->timeoutSeconds);
   std::string offered;
   std::getline(std::ifstream(c->first), offered);
-  Portal portal;
-  if (!open(portal, *c)) return 1;
+  PortalClient client(false, c->appId);
+  if (!open(client, *c)) return 1;
 
-  Answer created;
-  GVariantBuilder* options = vardict();
-  g_variant_builder_add(options, "{sv}", "session_handle_token",
+  GVariantBuilder options;
+  g_variant_builder_add(&vardict(options), "{sv}", "session_handle_token",
                         g_variant_new_string("probe_remote"));
-  portal.request(kRemote, "CreateSession", {}, options, 20s, created);
+  const Answer created = request(client, kRemote, "CreateSession", {}, options, Clock::now() + 20s);
   report("create-session", created);
-  const std::string session = lookupString(created.results, "session_handle");
-  if (created.response != 0 || session.empty())
+  const std::string session = PortalClient::SessionHandle(created.results());
+  if (created.portal.Response != 0 || session.empty())
     return fprintf(stderr, "portal-probe: the portal made no remote-desktop session\n"), 1;
 
-  Answer devices;
-  options = vardict();
-  g_variant_builder_add(options, "{sv}", "types", g_variant_new_uint32(1 | 2));  // keys, pointer
-  g_variant_builder_add(options, "{sv}", "persist_mode", g_variant_new_uint32(2));
+  g_variant_builder_add(&vardict(options), "{sv}", "types",
+                        g_variant_new_uint32(1 | 2));  // keys, pointer
+  g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(2));
   if (!offered.empty())
-    g_variant_builder_add(options, "{sv}", "restore_token", g_variant_new_string(offered.c_str()));
-  portal.request(kRemote, "SelectDevices", {g_variant_new_object_path(session.c_str())}, options,
-                 20s, devices);
-  report("select-devices", devices);
-  Answer sources;
-  options = vardict();
-  g_variant_builder_add(options, "{sv}", "types", g_variant_new_uint32(1));  // a monitor
-  portal.request(kCast, "SelectSources", {g_variant_new_object_path(session.c_str())}, options, 20s,
-                 sources);
-  report("select-sources", sources);
-  Answer started;
-  portal.request(kRemote, "Start",
-                 {g_variant_new_object_path(session.c_str()), g_variant_new_string("")}, vardict(),
-                 deadline - Clock::now(), started);
+    g_variant_builder_add(&options, "{sv}", "restore_token", g_variant_new_string(offered.c_str()));
+  report("select-devices",
+         request(client, kRemote, "SelectDevices", {g_variant_new_object_path(session.c_str())},
+                 options, Clock::now() + 20s));
+  g_variant_builder_add(&vardict(options), "{sv}", "types", g_variant_new_uint32(1));  // a monitor
+  report("select-sources",
+         request(client, kCast, "SelectSources", {g_variant_new_object_path(session.c_str())},
+                 options, Clock::now() + 20s));
+  const Answer started =
+      request(client, kRemote, "Start",
+              {g_variant_new_object_path(session.c_str()), g_variant_new_string("")},
+              vardict(options), deadline);
   report("start", started);
-  const std::string token = lookupString(started.results, "restore_token");
+  const std::string token = lookupString(started.results(), "restore_token");
   printf("restore-token: offered %s, returned %s\n", offered.empty() ? "none" : offered.c_str(),
          token.empty() ? "none" : token.c_str());
   if (!token.empty()) std::ofstream(c->first) << token << "\n";
-  GVariant* closed = g_dbus_connection_call_sync(
-      portal.bus(), kPortal, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
-      nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-  if (closed) g_variant_unref(closed);
-  return started.error.empty() && started.response == 0 ? 0 : 1;
+  client.CloseSession(session);
+  return started.error.empty() && started.portal.Response == 0 ? 0 : 1;
 }
 
 }  // namespace probe

@@ -8,9 +8,9 @@
 //   portal_probe --shortcuts TOKEN [--register APP_ID] [--expect ID] [--timeout S]
 //   portal_probe --remote-persist TOKEN_FILE [--register APP_ID] [--timeout S]
 //
-// The last two ask the portal over D-Bus without libportal (PortalCalls.cpp): global shortcuts
-// F9 and F10 bound in one call on a session of a fixed token, then the activations; and a
-// remote-desktop session with persist_mode 2 that offers and keeps a restore token.
+// The last two ask the portal through the program's portal client (PortalCalls.cpp): global
+// shortcuts F9 and F10 bound in one call on a session of a fixed token, then the activations; and
+// a remote-desktop session with persist_mode 2 that offers and keeps a restore token.
 //
 // --after-pid waits for that process (the consent helper) to end before clicking; --delay-ms
 // waits that much longer, once the session is active and the window is up.
